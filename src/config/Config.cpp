@@ -1,0 +1,1 @@
+// The settings dialogs live in this library.

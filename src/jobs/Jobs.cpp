@@ -1,0 +1,1 @@
+// The job window classes live in this library.

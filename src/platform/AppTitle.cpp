@@ -1,0 +1,19 @@
+#include "AppTitle.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+QString applicationTitleFor(const QString& executablePath) {
+    QString name = QFileInfo(executablePath).fileName();
+    int dot = name.indexOf(QLatin1Char('.'));
+    if (dot >= 0)
+        name.truncate(dot);
+    if (name.size() > 1)
+        name = name.left(1) + name.mid(1).toLower();
+    return name;
+}
+
+QString applicationTitle() {
+    static const QString title = applicationTitleFor(QCoreApplication::applicationFilePath());
+    return title;
+}

@@ -1,0 +1,666 @@
+#include "Registry.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QString>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace {
+
+constexpr std::int64_t kRootId = 1;
+constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE_ |
+                                WRITE_DAC | WRITE_OWNER;
+
+struct OpenKey {
+    std::int64_t id;
+    REGSAM access;
+};
+
+std::mutex gMutex; // guards everything below
+std::map<std::uintptr_t, OpenKey> gHandles;
+std::uintptr_t gNextHandle = 0x1000;
+std::string gStoreOverride;
+REGSAM gDeniedRights = 0;
+std::string gLastError;
+
+std::string defaultStoreFile() {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (dir.isEmpty())
+        dir = QDir::homePath() + "/.config";
+    return (dir + "/quorvane/registry.db").toStdString();
+}
+
+std::string currentStoreFile() {
+    return gStoreOverride.empty() ? defaultStoreFile() : gStoreOverride;
+}
+
+// Key and value names compare without regard to letter case.
+std::string fold(const std::string& name) {
+    QByteArray bytes = QByteArray::fromStdString(name);
+    QString text = QString::fromUtf8(bytes);
+    if (text.toUtf8() == bytes)
+        return text.toUpper().toStdString();
+    std::string ascii = name;
+    for (char& c : ascii)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return ascii;
+}
+
+LONG fromSqlite(int rc) {
+    switch (rc & 0xff) {
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW:
+        return ERROR_SUCCESS;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+    case SQLITE_FORMAT:
+        return ERROR_BADDB;
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+        return ERROR_CANTOPEN;
+    case SQLITE_READONLY:
+        return ERROR_ACCESS_DENIED;
+    case SQLITE_IOERR:
+    case SQLITE_FULL:
+        return ERROR_CANTWRITE;
+    default:
+        return ERROR_CANTREAD;
+    }
+}
+
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ok() const { return rc_ == SQLITE_OK; }
+    int error() const { return rc_; }
+    Statement& bind(int i, std::int64_t v) {
+        sqlite3_bind_int64(stmt_, i, v);
+        return *this;
+    }
+    Statement& bind(int i, const std::string& v) {
+        sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& bindBlob(int i, const BYTE* data, DWORD size) {
+        // A zero-length blob must still be a blob, not NULL.
+        sqlite3_bind_blob(stmt_, i, size ? data : reinterpret_cast<const BYTE*>(""),
+                          static_cast<int>(size), SQLITE_TRANSIENT);
+        return *this;
+    }
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int step() {
+        rc_ = sqlite3_step(stmt_);
+        return rc_;
+    }
+    std::int64_t integer(int col) const { return sqlite3_column_int64(stmt_, col); }
+    std::string text(int col) const {
+        auto p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
+        return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
+    }
+    std::vector<BYTE> blob(int col) const {
+        auto p = static_cast<const BYTE*>(sqlite3_column_blob(stmt_, col));
+        int n = sqlite3_column_bytes(stmt_, col);
+        return p ? std::vector<BYTE>(p, p + n) : std::vector<BYTE>();
+    }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    int rc_ = SQLITE_OK;
+};
+
+// One open store for the duration of one registry call. Each call that changes the store runs
+// in one IMMEDIATE transaction, so a killed process leaves either the old or the new state, and
+// a second process waits for the lock instead of failing.
+class Store {
+public:
+    explicit Store(bool write) : file_(currentStoreFile()) {
+        QFileInfo info(QString::fromStdString(file_));
+        if (!info.exists())
+            QDir().mkpath(info.absolutePath());
+        int rc = sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                 nullptr);
+        if (rc != SQLITE_OK) {
+            fail(rc);
+            return;
+        }
+        sqlite3_busy_timeout(db_, 30000);
+        readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
+        if (write && readOnly_) {
+            status_ = ERROR_ACCESS_DENIED;
+            return;
+        }
+        rc = exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+        if (rc != SQLITE_OK) {
+            fail(rc);
+            return;
+        }
+        rc = ensureSchema();
+        if (rc != SQLITE_OK)
+            fail(rc);
+    }
+    ~Store() {
+        if (db_) {
+            if (inTransaction_)
+                exec(status_ == ERROR_SUCCESS && commit_ ? "COMMIT" : "ROLLBACK");
+            sqlite3_close_v2(db_);
+        }
+    }
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    LONG status() const { return status_; }
+    bool readOnly() const { return readOnly_; }
+    sqlite3* db() const { return db_; }
+    bool hasSchema() const { return hasSchema_; }
+
+    // Marks the transaction for commit; returns the status a commit gives.
+    LONG commit() {
+        if (status_ != ERROR_SUCCESS)
+            return status_;
+        int rc = exec("COMMIT");
+        inTransaction_ = false;
+        if (rc != SQLITE_OK) {
+            exec("ROLLBACK");
+            fail(rc);
+        }
+        return status_;
+    }
+
+    LONG fail(int rc) {
+        status_ = fromSqlite(rc);
+        if (status_ == ERROR_SUCCESS)
+            status_ = ERROR_CANTREAD;
+        const char* what = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        gLastError = "The settings store \"" + file_ + "\" cannot be used: " + what;
+        return status_;
+    }
+
+    bool keyExists(std::int64_t id) {
+        if (!hasSchema_)
+            return id == kRootId;
+        Statement s(db_, "SELECT 1 FROM keys WHERE id = ?");
+        s.bind(1, id);
+        return s.step() == SQLITE_ROW;
+    }
+
+    // The child of `parent` named `name`, or 0.
+    std::int64_t child(std::int64_t parent, const std::string& name) {
+        if (!hasSchema_)
+            return 0;
+        Statement s(db_, "SELECT id FROM keys WHERE parent = ? AND fold = ?");
+        s.bind(1, parent).bind(2, fold(name));
+        return s.step() == SQLITE_ROW ? s.integer(0) : 0;
+    }
+
+    std::int64_t addChild(std::int64_t parent, const std::string& name) {
+        Statement s(db_, "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
+        s.bind(1, parent).bind(2, name).bind(3, fold(name));
+        int rc = s.step();
+        if (rc != SQLITE_DONE) {
+            fail(rc);
+            return 0;
+        }
+        return sqlite3_last_insert_rowid(db_);
+    }
+
+    void deleteSubtree(std::int64_t id, bool keepSelf) {
+        Statement s(db_, "WITH RECURSIVE t(id) AS (SELECT ? UNION ALL "
+                         "SELECT keys.id FROM keys JOIN t ON keys.parent = t.id) "
+                         "SELECT id FROM t");
+        s.bind(1, id);
+        std::vector<std::int64_t> ids;
+        while (s.step() == SQLITE_ROW)
+            ids.push_back(s.integer(0));
+        for (std::int64_t k : ids) {
+            if (keepSelf && k == id)
+                continue;
+            Statement dv(db_, "DELETE FROM vals WHERE key = ?");
+            dv.bind(1, k).step();
+            Statement dk(db_, "DELETE FROM keys WHERE id = ?");
+            dk.bind(1, k).step();
+        }
+    }
+
+private:
+    int exec(const char* sql) {
+        int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK && std::strncmp(sql, "BEGIN", 5) == 0)
+            inTransaction_ = true;
+        return rc;
+    }
+
+    int ensureSchema() {
+        Statement probe(db_, "SELECT count(*) FROM sqlite_master WHERE name IN ('keys', 'vals')");
+        if (!probe.ok())
+            return probe.error();
+        int rc = probe.step();
+        if (rc != SQLITE_ROW)
+            return rc;
+        if (probe.integer(0) == 2) {
+            hasSchema_ = true;
+            return SQLITE_OK;
+        }
+        if (readOnly_)
+            return SQLITE_OK; // an empty store that cannot be written reads as empty
+        rc = sqlite3_exec(db_,
+                          "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, "
+                          "parent INTEGER NOT NULL, name TEXT NOT NULL, fold TEXT NOT NULL, "
+                          "UNIQUE(parent, fold));"
+                          "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, "
+                          "name TEXT NOT NULL, fold TEXT NOT NULL, type INTEGER NOT NULL, "
+                          "data BLOB NOT NULL, UNIQUE(key, fold));"
+                          "INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES(1, 0, '', '');",
+                          nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) {
+            hasSchema_ = true;
+            commit_ = true;
+        }
+        return rc;
+    }
+
+public:
+    bool commit_ = false; // set by a call that changed nothing but created the schema
+
+private:
+    std::string file_;
+    sqlite3* db_ = nullptr;
+    LONG status_ = ERROR_SUCCESS;
+    bool readOnly_ = false;
+    bool inTransaction_ = false;
+    bool hasSchema_ = false;
+};
+
+bool lookupHandle(HKEY key, OpenKey& out) {
+    if (key == HKEY_CURRENT_USER) {
+        out = {kRootId, KEY_ALL_ACCESS};
+        return true;
+    }
+    auto it = gHandles.find(reinterpret_cast<std::uintptr_t>(key));
+    if (it == gHandles.end())
+        return false;
+    out = it->second;
+    return true;
+}
+
+HKEY newHandle(std::int64_t id, REGSAM access) {
+    std::uintptr_t h = gNextHandle;
+    gNextHandle += 4;
+    gHandles[h] = {id, access};
+    return reinterpret_cast<HKEY>(h);
+}
+
+// Splits a subkey path at backslashes. Empty components (a leading, doubled or trailing
+// backslash) are refused, as the platform refuses them.
+bool splitPath(const char* subKey, std::vector<std::string>& parts) {
+    parts.clear();
+    if (!subKey || !*subKey)
+        return true;
+    std::string path(subKey);
+    size_t start = 0;
+    while (true) {
+        size_t end = path.find('\\', start);
+        std::string part = path.substr(start, end == std::string::npos ? end : end - start);
+        if (part.empty() || part.size() > 255)
+            return false;
+        parts.push_back(part);
+        if (end == std::string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+// Common start of every call on an open key: the handle, its rights, the store.
+struct Call {
+    std::lock_guard<std::mutex> lock{gMutex};
+    OpenKey key{};
+    LONG status = ERROR_SUCCESS;
+
+    Call(HKEY handle, REGSAM needed) {
+        gLastError.clear();
+        if (!lookupHandle(handle, key))
+            status = ERROR_INVALID_HANDLE;
+        else if ((key.access & needed) != needed)
+            status = ERROR_ACCESS_DENIED;
+    }
+};
+
+LONG openOrCreate(HKEY key, const char* subKey, REGSAM sam, bool create, HKEY* result,
+                  DWORD* disposition) {
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
+    Call call(key, create ? KEY_CREATE_SUB_KEY : 0);
+    if (call.status != ERROR_SUCCESS)
+        return call.status;
+    std::vector<std::string> parts;
+    if (!splitPath(subKey, parts))
+        return ERROR_BAD_PATHNAME;
+    if (sam & gDeniedRights)
+        return ERROR_ACCESS_DENIED;
+
+    Store store(create);
+    if (store.status() != ERROR_SUCCESS)
+        return store.status();
+    if ((sam & kWriteRights) && store.readOnly())
+        return ERROR_ACCESS_DENIED;
+    if (!store.keyExists(call.key.id))
+        return ERROR_KEY_DELETED;
+
+    std::int64_t id = call.key.id;
+    bool created = false;
+    for (const std::string& part : parts) {
+        std::int64_t next = store.child(id, part);
+        if (!next) {
+            if (!create)
+                return ERROR_FILE_NOT_FOUND;
+            next = store.addChild(id, part);
+            if (!next)
+                return store.status();
+            created = true;
+        }
+        id = next;
+    }
+    if (created && store.commit() != ERROR_SUCCESS)
+        return store.status();
+    *result = newHandle(id, sam);
+    if (disposition)
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+}
+
+LONG copyOut(const void* src, size_t size, void* dst, DWORD* dstSize) {
+    if (!dstSize)
+        return dst ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    if (!dst) {
+        *dstSize = static_cast<DWORD>(size);
+        return ERROR_SUCCESS;
+    }
+    if (*dstSize < size) {
+        *dstSize = static_cast<DWORD>(size);
+        return ERROR_MORE_DATA;
+    }
+    if (size)
+        std::memcpy(dst, src, size);
+    *dstSize = static_cast<DWORD>(size);
+    return ERROR_SUCCESS;
+}
+
+// Names go out with a terminating zero; the size is in characters without it.
+LONG copyName(const std::string& name, char* dst, DWORD* dstSize) {
+    if (!dst || !dstSize)
+        return ERROR_INVALID_PARAMETER;
+    if (*dstSize < name.size() + 1) {
+        *dstSize = static_cast<DWORD>(name.size() + 1);
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(dst, name.c_str(), name.size() + 1);
+    *dstSize = static_cast<DWORD>(name.size());
+    return ERROR_SUCCESS;
+}
+
+LONG readKey(Store& store, std::int64_t id, registry::Key& out) {
+    Statement v(store.db(), "SELECT name, type, data FROM vals WHERE key = ? ORDER BY rowid");
+    v.bind(1, id);
+    int rc;
+    while ((rc = v.step()) == SQLITE_ROW)
+        out.values.push_back({v.text(0), static_cast<DWORD>(v.integer(1)), v.blob(2)});
+    if (rc != SQLITE_DONE)
+        return store.fail(rc);
+    Statement k(store.db(), "SELECT id, name FROM keys WHERE parent = ? ORDER BY fold");
+    k.bind(1, id);
+    std::vector<std::pair<std::int64_t, std::string>> children;
+    while ((rc = k.step()) == SQLITE_ROW)
+        children.emplace_back(k.integer(0), k.text(1));
+    if (rc != SQLITE_DONE)
+        return store.fail(rc);
+    for (auto& [childId, name] : children) {
+        registry::Key sub;
+        sub.name = name;
+        LONG r = readKey(store, childId, sub);
+        if (r != ERROR_SUCCESS)
+            return r;
+        out.subkeys.push_back(std::move(sub));
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM samDesired, HKEY* result) {
+    return openOrCreate(key, subKey, samDesired, false, result, nullptr);
+}
+
+LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD options, REGSAM samDesired,
+                     const SECURITY_ATTRIBUTES*, HKEY* result, DWORD* disposition) {
+    if (options & REG_OPTION_VOLATILE)
+        return ERROR_CHILD_MUST_BE_VOLATILE; // the store keeps only non-volatile keys
+    return openOrCreate(key, subKey, samDesired, true, result, disposition);
+}
+
+LONG RegCloseKey(HKEY key) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (key == HKEY_CURRENT_USER)
+        return ERROR_SUCCESS;
+    return gHandles.erase(reinterpret_cast<std::uintptr_t>(key)) ? ERROR_SUCCESS
+                                                                 : ERROR_INVALID_HANDLE;
+}
+
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                      DWORD* dataSize) {
+    if (reserved || (data && !dataSize))
+        return ERROR_INVALID_PARAMETER;
+    Call call(key, KEY_QUERY_VALUE);
+    if (call.status != ERROR_SUCCESS)
+        return call.status;
+    Store store(false);
+    if (store.status() != ERROR_SUCCESS)
+        return store.status();
+    if (!store.keyExists(call.key.id))
+        return ERROR_KEY_DELETED;
+    if (!store.hasSchema())
+        return ERROR_FILE_NOT_FOUND;
+    Statement s(store.db(), "SELECT type, data FROM vals WHERE key = ? AND fold = ?");
+    s.bind(1, call.key.id).bind(2, fold(valueName ? valueName : ""));
+    int rc = s.step();
+    if (rc == SQLITE_DONE)
+        return ERROR_FILE_NOT_FOUND;
+    if (rc != SQLITE_ROW)
+        return store.fail(rc);
+    if (type)
+        *type = static_cast<DWORD>(s.integer(0));
+    std::vector<BYTE> bytes = s.blob(1);
+    return copyOut(bytes.data(), bytes.size(), data, dataSize);
+}
+
+LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BYTE* data,
+                    DWORD dataSize) {
+    if (!data && dataSize)
+        return ERROR_INVALID_PARAMETER;
+    Call call(key, KEY_SET_VALUE);
+    if (call.status != ERROR_SUCCESS)
+        return call.status;
+    Store store(true);
+    if (store.status() != ERROR_SUCCESS)
+        return store.status();
+    if (!store.keyExists(call.key.id))
+        return ERROR_KEY_DELETED;
+    std::string name = valueName ? valueName : "";
+    Statement s(store.db(), "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?) "
+                            "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, "
+                            "data = excluded.data");
+    s.bind(1, call.key.id).bind(2, name).bind(3, fold(name)).bind(4, type).bindBlob(5, data, dataSize);
+    int rc = s.step();
+    if (rc != SQLITE_DONE)
+        return store.fail(rc);
+    return store.commit();
+}
+
+LONG RegDeleteValueA(HKEY key, const char* valueName) {
+    Call call(key, KEY_SET_VALUE);
+    if (call.status != ERROR_SUCCESS)
+        return call.status;
+    Store store(true);
+    if (store.status() != ERROR_SUCCESS)
+        return store.status();
+    if (!store.keyExists(call.key.id))
+        return ERROR_KEY_DELETED;
+    Statement s(store.db(), "DELETE FROM vals WHERE key = ? AND fold = ?");
+    s.bind(1, call.key.id).bind(2, fold(valueName ? valueName : ""));
+    int rc = s.step();
+    if (rc != SQLITE_DONE)
+        return store.fail(rc);
+    if (sqlite3_changes(store.db()) == 0)
+        return ERROR_FILE_NOT_FOUND;
+    return store.commit();
+}
+
+namespace {
+
+LONG deleteKey(HKEY key, const char* subKey, bool tree) {
+    Call call(key, 0);
+    if (call.status != ERROR_SUCCESS)
+        return call.status;
+    std::vector<std::string> parts;
+    if (!splitPath(subKey, parts))
+        return ERROR_BAD_PATHNAME;
+    if (!tree && parts.empty())
+        return ERROR_INVALID_PARAMETER;
+    Store store(true);
+    if (store.status() != ERROR_SUCCESS)
+        return store.status();
+    if (!store.keyExists(call.key.id))
+        return ERROR_KEY_DELETED;
+    std::int64_t id = call.key.id;
+    for (const std::string& part : parts) {
+        id = store.child(id, part);
+        if (!id)
+            return ERROR_FILE_NOT_FOUND;
+    }
+    if (!tree) {
+        Statement s(store.db(), "SELECT 1 FROM keys WHERE parent = ?");
+        s.bind(1, id);
+        if (s.step() == SQLITE_ROW)
+            return ERROR_ACCESS_DENIED; // the platform refuses to delete a key with subkeys
+    }
+    if (id == kRootId && !parts.empty())
+        return ERROR_ACCESS_DENIED;
+    store.deleteSubtree(id, parts.empty() || id == kRootId);
+    return store.commit();
+}
+
+} // namespace
+
+LONG RegDeleteKeyA(HKEY key, const char* subKey) { return deleteKey(key, subKey, false); }
+
+LONG RegDeleteTreeA(HKEY key, const char* subKey) { return deleteKey(key, subKey, true); }
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved, char*,
+                   DWORD*, void*) {
+    if (reserved)
+        return ERROR_INVALID_PARAMETER;
+    Call call(key, KEY_ENUMERATE_SUB_KEYS);
+    if (call.status != ERROR_SUCCESS)
+        return call.status;
+    Store store(false);
+    if (store.status() != ERROR_SUCCESS)
+        return store.status();
+    if (!store.keyExists(call.key.id))
+        return ERROR_KEY_DELETED;
+    if (!store.hasSchema())
+        return ERROR_NO_MORE_ITEMS;
+    Statement s(store.db(), "SELECT name FROM keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
+    s.bind(1, call.key.id).bind(2, static_cast<std::int64_t>(index));
+    int rc = s.step();
+    if (rc == SQLITE_DONE)
+        return ERROR_NO_MORE_ITEMS;
+    if (rc != SQLITE_ROW)
+        return store.fail(rc);
+    return copyName(s.text(0), name, nameSize);
+}
+
+LONG RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSize, DWORD* reserved,
+                   DWORD* type, BYTE* data, DWORD* dataSize) {
+    if (reserved)
+        return ERROR_INVALID_PARAMETER;
+    Call call(key, KEY_QUERY_VALUE);
+    if (call.status != ERROR_SUCCESS)
+        return call.status;
+    Store store(false);
+    if (store.status() != ERROR_SUCCESS)
+        return store.status();
+    if (!store.keyExists(call.key.id))
+        return ERROR_KEY_DELETED;
+    if (!store.hasSchema())
+        return ERROR_NO_MORE_ITEMS;
+    Statement s(store.db(),
+                "SELECT name, type, data FROM vals WHERE key = ? ORDER BY rowid LIMIT 1 OFFSET ?");
+    s.bind(1, call.key.id).bind(2, static_cast<std::int64_t>(index));
+    int rc = s.step();
+    if (rc == SQLITE_DONE)
+        return ERROR_NO_MORE_ITEMS;
+    if (rc != SQLITE_ROW)
+        return store.fail(rc);
+    LONG r = copyName(s.text(0), valueName, valueNameSize);
+    if (r != ERROR_SUCCESS)
+        return r;
+    if (type)
+        *type = static_cast<DWORD>(s.integer(1));
+    std::vector<BYTE> bytes = s.blob(2);
+    return copyOut(bytes.data(), bytes.size(), data, dataSize);
+}
+
+namespace registry {
+
+LONG readTree(HKEY key, Key& out) {
+    Call call(key, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS);
+    if (call.status != ERROR_SUCCESS)
+        return call.status;
+    Store store(false);
+    if (store.status() != ERROR_SUCCESS)
+        return store.status();
+    if (!store.keyExists(call.key.id))
+        return ERROR_KEY_DELETED;
+    out.values.clear();
+    out.subkeys.clear();
+    if (!store.hasSchema())
+        return ERROR_SUCCESS;
+    Statement n(store.db(), "SELECT name FROM keys WHERE id = ?");
+    n.bind(1, call.key.id);
+    if (n.step() == SQLITE_ROW)
+        out.name = n.text(0);
+    return readKey(store, call.key.id, out);
+}
+
+std::string storeFile() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    return currentStoreFile();
+}
+
+void setStoreFile(const std::string& path) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    gStoreOverride = path;
+}
+
+void setDeniedRights(REGSAM rights) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    gDeniedRights = rights;
+}
+
+std::string lastStoreError() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    return gLastError;
+}
+
+} // namespace registry

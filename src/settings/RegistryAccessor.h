@@ -1,0 +1,48 @@
+// A short-lived accessor of the settings store: bound to HKEY_CURRENT_USER, with at most one
+// open current key on which values are read and written.
+#pragma once
+
+#include "Registry.h"
+
+#include <QString>
+
+class RegistryAccessor {
+public:
+    explicit RegistryAccessor(REGSAM access = KEY_ALL_ACCESS);
+    ~RegistryAccessor();
+    RegistryAccessor(const RegistryAccessor&) = delete;
+    RegistryAccessor& operator=(const RegistryAccessor&) = delete;
+
+    REGSAM access() const { return access_; }
+    void setAccess(REGSAM access) { access_ = access; }
+    bool hasCurrentKey() const { return current_ != nullptr; }
+
+    // Each open closes the previous current key when it succeeds; a failed open leaves it.
+    bool openKey(const QString& path, bool canCreate);
+    bool openKeyReadOnly(const QString& path);
+    void closeKey();
+
+    bool keyExists(const QString& path) const;
+    // Raises "Failed to create key %s" when the key cannot be created.
+    bool createKey(const QString& path);
+
+    bool valueExists(const QString& name) const;
+    // The text up to its first zero byte; empty for a missing value, a value of size 0 or no
+    // current key. Raises "Invalid data type for '%s'" for other than REG_SZ / REG_EXPAND_SZ and
+    // "Failed to get data for '%s'" when the data cannot be read.
+    QString readString(const QString& name) const;
+    // Raises "Failed to set data for '%s'", also when no key is current.
+    void writeString(const QString& name, const QString& text);
+
+    bool saveKey(const QString& path, const QString& file);
+
+    // Raises an error naming the store file when the store cannot be used at all (not a
+    // database, damaged, no permission). Never changes the file.
+    static void checkStore();
+
+private:
+    bool open(const QString& path, REGSAM access, bool canCreate);
+
+    HKEY current_ = nullptr;
+    REGSAM access_;
+};
