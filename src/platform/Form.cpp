@@ -11,7 +11,9 @@ int tagOf(const QObject* component) {
     return component ? component->property("tag").toInt() : 0;
 }
 
-void setTag(QObject* component, int tag) { component->setProperty("tag", tag); }
+void setTag(QObject* component, int tag) {
+    component->setProperty("tag", tag);
+}
 
 namespace {
 

@@ -13,6 +13,10 @@ QString toCrLf(const QString& text) {
     return fromCrLf(text).replace(QLatin1Char('\n'), QLatin1String("\r\n"));
 }
 
-QString memoText(const QPlainTextEdit* memo) { return toCrLf(memo->toPlainText()); }
+QString memoText(const QPlainTextEdit* memo) {
+    return toCrLf(memo->toPlainText());
+}
 
-void setMemoText(QPlainTextEdit* memo, const QString& text) { memo->setPlainText(fromCrLf(text)); }
+void setMemoText(QPlainTextEdit* memo, const QString& text) {
+    memo->setPlainText(fromCrLf(text));
+}

@@ -52,14 +52,20 @@ QString errorText(const QString& message) {
     return message;
 }
 
-void showError(const QString& message) { show(Kind::Error, applicationTitle(), errorText(message)); }
+void showError(const QString& message) {
+    show(Kind::Error, applicationTitle(), errorText(message));
+}
 
-void showMessage(const QString& text) { show(Kind::Message, applicationTitle(), text); }
+void showMessage(const QString& text) {
+    show(Kind::Message, applicationTitle(), text);
+}
 
 bool confirm(const QString& text) {
     return show(Kind::Confirm, QStringLiteral("Confirm"), text) == Answer::Yes;
 }
 
-void setHook(Hook h) { hook() = std::move(h); }
+void setHook(Hook h) {
+    hook() = std::move(h);
+}
 
 } // namespace msgbox

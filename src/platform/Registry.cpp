@@ -15,8 +15,8 @@
 namespace {
 
 constexpr std::int64_t kRootId = 1;
-constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE_ |
-                                WRITE_DAC | WRITE_OWNER;
+constexpr REGSAM kWriteRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE_ | WRITE_DAC | WRITE_OWNER;
 
 struct OpenKey {
     std::int64_t id;
@@ -79,7 +79,9 @@ LONG fromSqlite(int rc) {
 
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+    Statement(sqlite3* db, const char* sql) {
+        rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+    }
     ~Statement() { sqlite3_finalize(stmt_); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -108,7 +110,8 @@ public:
     std::int64_t integer(int col) const { return sqlite3_column_int64(stmt_, col); }
     std::string text(int col) const {
         auto p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
-        return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
+        return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, col)))
+                 : std::string();
     }
     std::vector<BYTE> blob(int col) const {
         auto p = static_cast<const BYTE*>(sqlite3_column_blob(stmt_, col));
@@ -255,15 +258,16 @@ private:
         }
         if (readOnly_)
             return SQLITE_OK; // an empty store that cannot be written reads as empty
-        rc = sqlite3_exec(db_,
-                          "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, "
-                          "parent INTEGER NOT NULL, name TEXT NOT NULL, fold TEXT NOT NULL, "
-                          "UNIQUE(parent, fold));"
-                          "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, "
-                          "name TEXT NOT NULL, fold TEXT NOT NULL, type INTEGER NOT NULL, "
-                          "data BLOB NOT NULL, UNIQUE(key, fold));"
-                          "INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES(1, 0, '', '');",
-                          nullptr, nullptr, nullptr);
+        rc =
+            sqlite3_exec(db_,
+                         "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, "
+                         "parent INTEGER NOT NULL, name TEXT NOT NULL, fold TEXT NOT NULL, "
+                         "UNIQUE(parent, fold));"
+                         "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, "
+                         "name TEXT NOT NULL, fold TEXT NOT NULL, type INTEGER NOT NULL, "
+                         "data BLOB NOT NULL, UNIQUE(key, fold));"
+                         "INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES(1, 0, '', '');",
+                         nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK) {
             hasSchema_ = true;
             commit_ = true;
@@ -500,7 +504,11 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
     Statement s(store.db(), "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?) "
                             "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, "
                             "data = excluded.data");
-    s.bind(1, call.key.id).bind(2, name).bind(3, fold(name)).bind(4, type).bindBlob(5, data, dataSize);
+    s.bind(1, call.key.id)
+        .bind(2, name)
+        .bind(3, fold(name))
+        .bind(4, type)
+        .bindBlob(5, data, dataSize);
     int rc = s.step();
     if (rc != SQLITE_DONE)
         return store.fail(rc);
@@ -562,9 +570,13 @@ LONG deleteKey(HKEY key, const char* subKey, bool tree) {
 
 } // namespace
 
-LONG RegDeleteKeyA(HKEY key, const char* subKey) { return deleteKey(key, subKey, false); }
+LONG RegDeleteKeyA(HKEY key, const char* subKey) {
+    return deleteKey(key, subKey, false);
+}
 
-LONG RegDeleteTreeA(HKEY key, const char* subKey) { return deleteKey(key, subKey, true); }
+LONG RegDeleteTreeA(HKEY key, const char* subKey) {
+    return deleteKey(key, subKey, true);
+}
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved, char*,
                    DWORD*, void*) {
@@ -580,7 +592,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* re
         return ERROR_KEY_DELETED;
     if (!store.hasSchema())
         return ERROR_NO_MORE_ITEMS;
-    Statement s(store.db(), "SELECT name FROM keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
+    Statement s(store.db(),
+                "SELECT name FROM keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
     s.bind(1, call.key.id).bind(2, static_cast<std::int64_t>(index));
     int rc = s.step();
     if (rc == SQLITE_DONE)

@@ -12,7 +12,8 @@ using BYTE = std::uint8_t;
 using REGSAM = std::uint32_t;
 using HKEY = struct HKEY__*;
 
-inline const HKEY HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u));
+inline const HKEY HKEY_CURRENT_USER =
+    reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u));
 
 constexpr LONG ERROR_SUCCESS = 0;
 constexpr LONG ERROR_FILE_NOT_FOUND = 2;
@@ -46,7 +47,8 @@ constexpr REGSAM WRITE_OWNER = 0x00080000;
 constexpr REGSAM STANDARD_RIGHTS_READ = READ_CONTROL;
 constexpr REGSAM STANDARD_RIGHTS_WRITE = READ_CONTROL;
 constexpr REGSAM STANDARD_RIGHTS_REQUIRED = 0x000F0000;
-constexpr REGSAM KEY_READ = STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY;
+constexpr REGSAM KEY_READ =
+    STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY;
 constexpr REGSAM KEY_WRITE = STANDARD_RIGHTS_WRITE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 constexpr REGSAM KEY_ALL_ACCESS = STANDARD_RIGHTS_REQUIRED | KEY_QUERY_VALUE | KEY_SET_VALUE |
                                   KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY |
@@ -103,8 +105,8 @@ struct Value {
 
 struct Key {
     std::string name;
-    std::vector<Value> values;  // in order of creation
-    std::vector<Key> subkeys;   // in order of name, ignoring letter case
+    std::vector<Value> values; // in order of creation
+    std::vector<Key> subkeys;  // in order of name, ignoring letter case
 };
 
 // The whole tree below an open key, read in one transaction.

@@ -8,13 +8,17 @@
 
 namespace {
 
-QByteArray bytes(const QString& text) { return text.toUtf8(); }
+QByteArray bytes(const QString& text) {
+    return text.toUtf8();
+}
 
 } // namespace
 
 RegistryAccessor::RegistryAccessor(REGSAM access) : access_(access) {}
 
-RegistryAccessor::~RegistryAccessor() { closeKey(); }
+RegistryAccessor::~RegistryAccessor() {
+    closeKey();
+}
 
 bool RegistryAccessor::open(const QString& path, REGSAM access, bool canCreate) {
     HKEY key = nullptr;
@@ -86,7 +90,8 @@ QString RegistryAccessor::readString(const QString& name) const {
     const QByteArray n = bytes(name);
     DWORD type = REG_NONE;
     DWORD size = 0;
-    if (RegQueryValueExA(current_, n.constData(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExA(current_, n.constData(), nullptr, &type, nullptr, &size) !=
+            ERROR_SUCCESS ||
         size == 0)
         return QString();
     std::vector<BYTE> data(size);

@@ -19,7 +19,9 @@ Registry& registry() {
     return r;
 }
 
-QString nameOf(JobClass c) { return QString::fromLatin1(c->className()); }
+QString nameOf(JobClass c) {
+    return QString::fromLatin1(c->className());
+}
 
 } // namespace
 

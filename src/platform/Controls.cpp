@@ -1,0 +1,73 @@
+#include "Controls.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+
+TPanel::TPanel(QWidget* parent) : QFrame(parent) {
+    setFrameShape(QFrame::Panel);
+    setFrameShadow(QFrame::Raised);
+}
+
+void TPanel::setCaption(const QString& caption) {
+    if (caption_ == caption)
+        return;
+    caption_ = caption;
+    update();
+}
+
+void TPanel::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    if (caption_.isEmpty())
+        return;
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(contentsRect(), Qt::AlignCenter, caption_);
+}
+
+void TPanel::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        pressed_ = true;
+    QFrame::mousePressEvent(event);
+}
+
+void TPanel::mouseReleaseEvent(QMouseEvent* event) {
+    const bool click = pressed_ && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
+    pressed_ = false;
+    QFrame::mouseReleaseEvent(event);
+    if (click)
+        emit clicked();
+}
+
+void setTimerEnabled(QTimer* timer, bool enabled) {
+    if (!enabled)
+        timer->stop();
+    else if (!timer->isActive())
+        timer->start();
+}
+
+void setProgressPosition(QProgressBar* bar, int position) {
+    bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
+}
+
+namespace {
+std::atomic<long long> gStepPauseMs{10};
+}
+
+std::chrono::milliseconds jobStepPause() {
+    return std::chrono::milliseconds(gStepPauseMs.load());
+}
+
+void setJobStepPause(std::chrono::milliseconds pause) {
+    gStepPauseMs = pause.count();
+}
+
+void pauseJobStep() {
+    std::this_thread::sleep_for(jobStepPause());
+}
