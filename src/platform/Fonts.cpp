@@ -2,6 +2,8 @@
 
 #include <QFont>
 #include <QStringList>
+#include <QVariant>
+#include <QWidget>
 
 void installFontSubstitutions() {
     QFont::insertSubstitutions(
@@ -13,4 +15,17 @@ void installFontSubstitutions() {
     QFont::insertSubstitutions(
         QString::fromUtf8("細明體"),
         QStringList{QStringLiteral("AR PL UMing TW"), QStringLiteral("AR PL UMing CN")});
+}
+
+void applyPixelFonts(QWidget* root) {
+    QList<QWidget*> widgets = root->findChildren<QWidget*>();
+    widgets.prepend(root);
+    for (QWidget* w : widgets) {
+        const QVariant px = w->property("pixelFontSize");
+        if (!px.isValid())
+            continue;
+        QFont font = w->font();
+        font.setPixelSize(px.toInt());
+        w->setFont(font);
+    }
 }

@@ -1,0 +1,217 @@
+#include "Halvorn.h"
+
+#include "ui_Halvorn.h"
+
+#include "Fonts.h"
+#include "MessageBox.h"
+#include "RegistryAccessor.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPainter>
+#include <QStyle>
+#include <QToolButton>
+
+TFormHalvorn* FormHalvorn = nullptr;
+
+// Resources of a static library are registered by hand.
+static void initHalvornResources() {
+    Q_INIT_RESOURCE(Halvorn);
+}
+
+namespace {
+
+QChar slotLetter(int slot) {
+    return QChar(64 + slot);
+}
+
+// True when `widget` sits inside a form other than `window` (an embedded job window).
+bool insideOtherForm(const QWidget* widget, const QWidget* window) {
+    for (const QWidget* w = widget; w && w != window; w = w->parentWidget())
+        if (qobject_cast<const TForm*>(w))
+            return true;
+    return false;
+}
+
+} // namespace
+
+int virtualKeyCode(int qtKey) {
+    if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
+        return qtKey; // the same codes, 65 to 90
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
+        return 112 + (qtKey - Qt::Key_F1);
+    return 0;
+}
+
+TFormHalvorn::TFormHalvorn(QObject* owner) : TForm(owner), ui(new Ui::TFormHalvorn) {
+    // Handlers that run while the window is built already reach it through the reference.
+    FormHalvorn = this;
+    initHalvornResources();
+    ui->setupUi(this);
+    applyPixelFonts(this);
+    imageList0_ = {QPixmap(QStringLiteral(":/shell/bulb-lit.xpm")),
+                   QPixmap(QStringLiteral(":/shell/bulb-grey.xpm")),
+                   QPixmap(QStringLiteral(":/shell/door.xpm"))};
+    ui->BBClose->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+
+    // The status strip takes no mouse input, but its bulbs are not drawn greyed and its hints
+    // still show, so the clicks are dropped instead of disabling the strip.
+    for (QToolButton* indicator : ui->ToolBar2->findChildren<QToolButton*>())
+        indicator->installEventFilter(this);
+
+    connect(ui->SB0, &QToolButton::clicked, this, [this] { SB0Click(); });
+    connect(ui->SBTile, &QToolButton::clicked, this, [this] { SBTileClick(); });
+    connect(ui->SBRun, &QToolButton::clicked, this, [this] { SBRunClick(); });
+    connect(ui->BBClose, &QPushButton::clicked, this, [this] { close(); });
+    for (QPushButton* button : ui->GBGroup->findChildren<QPushButton*>())
+        connect(button, &QPushButton::clicked, this, [this, button] { BBAClick(button); });
+    OnClose = [this](TForm* sender, CloseAction& action) { FormClose(sender, action); };
+
+    // Key preview: the window sees key presses for its own controls before they do.
+    qApp->installEventFilter(this);
+
+    runGuarded([this] { FormCreate(); });
+}
+
+TFormHalvorn::~TFormHalvorn() {
+    if (FormHalvorn == this)
+        FormHalvorn = nullptr;
+}
+
+QMdiArea* TFormHalvorn::workArea() const {
+    return ui->GBSplitter;
+}
+
+void TFormHalvorn::FormCreate() {
+    rootKeyName_ = QStringLiteral("Quorvane");
+    jobClassPrefix_ = QStringLiteral("TFormAuto");
+    slotHandles_.fill(0);
+
+    RegistryAccessor registry;
+    bool storeUsable = runGuarded([] { RegistryAccessor::checkStore(); });
+
+    // First start: no settings yet, so the setup dialog runs before anything is labelled.
+    bool setupOk = true;
+    if (storeUsable && !registry.keyExists(rootKeyName_))
+        setupOk = runGuarded([this] { runLinkSetup(); });
+
+    for (int n = 1; n <= SlotCount; ++n) {
+        const QChar letter = slotLetter(n);
+        registry.openKeyReadOnly(rootKeyName_ + QLatin1Char('\\') + letter);
+        const QString title = registry.readString(QStringLiteral("Title"));
+        auto button =
+            qobject_cast<QAbstractButton*>(findComponent(this, QStringLiteral("BB") + letter));
+        button->setText(title);
+        button->setEnabled(!title.isEmpty());
+        auto indicator = qobject_cast<QWidget*>(findComponent(this, QStringLiteral("SB") + letter));
+        indicator->setToolTip(title);
+        registry.closeKey();
+    }
+
+    if (!setupOk)
+        return;
+    for (QObject* child : ui->ToolBar2->children())
+        if (auto indicator = qobject_cast<QAbstractButton*>(child))
+            SetStatusGlyph(1, indicator);
+}
+
+void TFormHalvorn::SetStatusGlyph(int imageIndex, QAbstractButton* indicator) {
+    QPixmap glyph(16, 16);
+    glyph.fill(Qt::transparent);
+    {
+        QPainter painter(&glyph);
+        painter.drawPixmap(0, 0, 16, 16, image(imageIndex));
+    }
+    indicator->setIcon(QIcon(glyph));
+}
+
+void TFormHalvorn::SB0Click() {
+    if (ui->SB0->text() == QLatin1String("Hide")) {
+        ui->SB0->setText(QStringLiteral("Show"));
+        ui->GBGroup->hide();
+    } else {
+        ui->SB0->setText(QStringLiteral("Hide"));
+        ui->GBGroup->show();
+    }
+    // The work area takes the freed height before the job windows are laid out again.
+    layout()->activate();
+    retile();
+}
+
+void TFormHalvorn::SBTileClick() {
+    retile();
+}
+
+void TFormHalvorn::FormResize() {
+    retile();
+}
+
+void TFormHalvorn::retile() {
+    // Reached through the main-window reference, as the close hook and tiling of every window are.
+    if (FormHalvorn)
+        FormHalvorn->workArea()->tileSubWindows();
+}
+
+void TFormHalvorn::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
+    const bool ctrl = shift.testFlag(Qt::ControlModifier);
+    if (ctrl && key >= 65 && key <= 90)
+        BBAClick(findComponent(this, QStringLiteral("BB") + QChar(key)));
+    if (ctrl && key == 121)
+        runLinkSetup();
+}
+
+void TFormHalvorn::BBAClick(QObject* sender) {
+    Q_UNUSED(sender);
+    // Opening a slot's job window comes with the job windows.
+}
+
+void TFormHalvorn::FormClose(TForm* sender, CloseAction& action) {
+    Q_UNUSED(sender);
+    Q_UNUSED(action);
+    // Closing the main window ends the program; job windows add their own path here.
+}
+
+void TFormHalvorn::SBRunClick() {
+    // Starting the open jobs comes with the job windows.
+}
+
+void TFormHalvorn::runLinkSetup() {
+    // The link setup dialog comes with the settings dialogs.
+}
+
+bool TFormHalvorn::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+        if (watched->parent() == ui->ToolBar2)
+            return true;
+        break;
+    case QEvent::KeyPress: {
+        // Only the first delivery of a key, to the focused control of this window (or to the
+        // window itself when nothing has the focus); the key is not consumed.
+        auto widget = qobject_cast<QWidget*>(watched);
+        if (!widget || widget->window() != this)
+            break;
+        QWidget* focus = QApplication::focusWidget();
+        if (widget != focus && !(focus == nullptr && widget == this))
+            break;
+        if (insideOtherForm(widget, this))
+            break;
+        auto key = static_cast<QKeyEvent*>(event);
+        if (int code = virtualKeyCode(key->key()))
+            runGuarded([&] { FormKeyDown(code, key->modifiers()); });
+        break;
+    }
+    default:
+        break;
+    }
+    return TForm::eventFilter(watched, event);
+}
+
+void TFormHalvorn::resizeEvent(QResizeEvent* event) {
+    TForm::resizeEvent(event);
+    FormResize();
+}
