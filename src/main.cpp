@@ -1,25 +1,3 @@
-#include "Application.h"
-#include "Fonts.h"
-#include "Halvorn.h"
+#include "Startup.h"
 
-#include <QGuiApplication>
-#include <QScreen>
-
-#include <memory>
-
-int main(int argc, char** argv) {
-    Application app(argc, argv);
-    installFontSubstitutions();
-
-    auto mainWindow = std::make_unique<TFormHalvorn>();
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = mainWindow->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        mainWindow->move(frame.topLeft());
-    }
-    mainWindow->show();
-    int result = app.exec();
-    // The job windows go with the main window; their close handler does not run.
-    mainWindow.reset();
-    return result;
-}
+int main(int argc, char** argv) { return runProgram(argc, argv); }

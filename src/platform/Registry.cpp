@@ -124,41 +124,66 @@ private:
     int rc_ = SQLITE_OK;
 };
 
+// The store stays open between calls (opening and checking it costs more than most calls); each
+// call still runs in its own transaction.
+struct Connection {
+    sqlite3* db = nullptr;
+    bool readOnly = false;
+    bool hasSchema = false;
+};
+std::map<std::string, Connection> gConnections;
+
 // One open store for the duration of one registry call. Each call that changes the store runs
 // in one IMMEDIATE transaction, so a killed process leaves either the old or the new state, and
 // a second process waits for the lock instead of failing.
 class Store {
 public:
     explicit Store(bool write) : file_(currentStoreFile()) {
-        QFileInfo info(QString::fromStdString(file_));
-        if (!info.exists())
-            QDir().mkpath(info.absolutePath());
-        int rc = sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                 nullptr);
-        if (rc != SQLITE_OK) {
-            fail(rc);
-            return;
+        Connection& c = connection();
+        if (!c.db) {
+            QFileInfo info(QString::fromStdString(file_));
+            if (!info.exists())
+                QDir().mkpath(info.absolutePath());
+            int rc = sqlite3_open_v2(file_.c_str(), &c.db,
+                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+            db_ = c.db;
+            if (rc != SQLITE_OK) {
+                fail(rc);
+                return;
+            }
+            sqlite3_busy_timeout(c.db, 30000);
+            c.readOnly = sqlite3_db_readonly(c.db, "main") == 1;
         }
-        sqlite3_busy_timeout(db_, 30000);
-        readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
+        db_ = c.db;
+        readOnly_ = c.readOnly;
+        hasSchema_ = c.hasSchema;
         if (write && readOnly_) {
             status_ = ERROR_ACCESS_DENIED;
             return;
         }
-        rc = exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+        int rc = exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
         if (rc != SQLITE_OK) {
             fail(rc);
             return;
         }
-        rc = ensureSchema();
-        if (rc != SQLITE_OK)
-            fail(rc);
+        if (!hasSchema_) {
+            rc = ensureSchema();
+            if (rc != SQLITE_OK)
+                fail(rc);
+        }
     }
     ~Store() {
-        if (db_) {
-            if (inTransaction_)
-                exec(status_ == ERROR_SUCCESS && commit_ ? "COMMIT" : "ROLLBACK");
-            sqlite3_close_v2(db_);
+        if (!db_)
+            return;
+        if (inTransaction_)
+            exec(status_ == ERROR_SUCCESS && commit_ ? "COMMIT" : "ROLLBACK");
+        Connection& c = connection();
+        if (status_ == ERROR_BADDB || status_ == ERROR_CANTOPEN || status_ == ERROR_CANTREAD) {
+            // Look at the file afresh next time: it may have been repaired or replaced.
+            sqlite3_close_v2(c.db);
+            c = Connection{};
+        } else if (hasSchema_ && !commit_pending_rollback()) {
+            c.hasSchema = true;
         }
     }
     Store(const Store&) = delete;
@@ -238,6 +263,10 @@ public:
     }
 
 private:
+    Connection& connection() { return gConnections[file_]; }
+    // A schema created in a transaction that then rolled back does not exist.
+    bool commit_pending_rollback() const { return commit_ && status_ != ERROR_SUCCESS; }
+
     int exec(const char* sql) {
         int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK && std::strncmp(sql, "BEGIN", 5) == 0)

@@ -1,0 +1,30 @@
+#include "Startup.h"
+
+#include "Application.h"
+#include "Fonts.h"
+#include "Halvorn.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+
+#include <memory>
+
+int runProgram(int argc, char** argv, const std::function<void()>& onIdle) {
+    Application app(argc, argv);
+    installFontSubstitutions();
+
+    auto mainWindow = std::make_unique<TFormHalvorn>();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = mainWindow->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        mainWindow->move(frame.topLeft());
+    }
+    mainWindow->show();
+    if (onIdle)
+        QTimer::singleShot(0, &app, onIdle);
+    int result = app.exec();
+    // The job windows go with the main window; their close handler does not run.
+    mainWindow.reset();
+    return result;
+}
