@@ -1,6 +1,21 @@
+#include "Drives.h"
+#include "HiveWriter.h"
 #include "Registry.h"
 
-// The hive writer is not part of the layer yet: saving refuses with a clear code.
-LONG RegSaveKeyA(HKEY, const char*, const SECURITY_ATTRIBUTES*) {
-    return ERROR_CALL_NOT_IMPLEMENTED;
+#include <QFile>
+
+// The platform demands the backup privilege of the caller and applies `security` to the new
+// file; this system has neither, so the file gets the permissions of any new file of the user.
+LONG RegSaveKeyA(HKEY key, const char* file, const SECURITY_ATTRIBUTES*) {
+    if (!file || !*file)
+        return ERROR_INVALID_PARAMETER;
+    registry::Key tree;
+    LONG rc = registry::readTree(key, tree);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    // The root of the store has no name of its own; a hive's root key needs one.
+    if (tree.name.empty())
+        tree.name = "HKEY_CURRENT_USER";
+    const QString host = drives::toHostPath(QString::fromUtf8(file));
+    return hive::saveHiveFile(tree, QFile::encodeName(host).toStdString());
 }
