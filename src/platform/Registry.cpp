@@ -131,7 +131,13 @@ struct Connection {
     bool readOnly = false;
     bool hasSchema = false;
 };
-std::map<std::string, Connection> gConnections;
+struct Connections : std::map<std::string, Connection> {
+    ~Connections() {
+        for (auto& entry : *this)
+            sqlite3_close_v2(entry.second.db);
+    }
+};
+Connections gConnections;
 
 // One open store for the duration of one registry call. Each call that changes the store runs
 // in one IMMEDIATE transaction, so a killed process leaves either the old or the new state, and
