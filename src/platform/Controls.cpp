@@ -5,6 +5,8 @@
 #include <QProgressBar>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <atomic>
 #include <thread>
 

@@ -87,7 +87,7 @@ void TForm::showEvent(QShowEvent* event) {
 }
 
 void TForm::closeEvent(QCloseEvent* event) {
-    CloseAction action = modalLoop_ ? CloseAction::Hide : CloseAction::Hide;
+    CloseAction action = CloseAction::Hide;
     bool ok = true;
     if (OnClose)
         ok = runGuarded([&] { OnClose(this, action); });
