@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 source scripts/test-services.sh
+trap stop_test_services EXIT
 start_test_services
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
