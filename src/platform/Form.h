@@ -56,4 +56,5 @@ private:
     QPointer<QObject> owner_;
     QList<QPointer<TForm>> owned_;
     QEventLoop* modalLoop_ = nullptr;
+    bool freeAfterModal_ = false;
 };
