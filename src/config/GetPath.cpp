@@ -2,12 +2,12 @@
 
 #include "Drives.h"
 #include "MessageBox.h"
+#include "ui_GetPath.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QScreen>
-#include <QShortcut>
 
 static void initGetPathResources() {
     Q_INIT_RESOURCE(getpath);
@@ -47,45 +47,50 @@ QString directoryPart(const QString& path) {
 
 } // namespace
 
-TFormGetPath::TFormGetPath(QObject* owner) : TForm(owner) {
+TFormGetPath::TFormGetPath(QObject* owner) : TForm(owner), ui(new Ui::TFormGetPath) {
     initGetPathResources();
-    setupUi(this);
+    ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(453, 347);
 
     setFont(fontOf("MS Sans Serif", 10));
     const QFont times = fontOf("Times New Roman", 13);
-    for (QWidget* w : std::initializer_list<QWidget*>{Label1, Label2, Label3, Label4, DirectoryName,
-                                                      DirectoryListBox1, FileListBox1})
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->Label1, ui->Label2, ui->Label3,
+                                                      ui->Label4, ui->DirectoryName,
+                                                      ui->DirectoryListBox1, ui->FileListBox1})
         w->setFont(times);
-    DriveComboBox1->setFont(fontOf("MS Sans Serif", 15));
-    BBOK->setFont(fontOf("細明體", 16));
-    BBCancel->setFont(fontOf("細明體", 16));
-    BBOK->setIcon(glyph(QStringLiteral("check")));
-    BBCancel->setIcon(glyph(QStringLiteral("cross")));
+    ui->DriveComboBox1->setFont(fontOf("MS Sans Serif", 15));
+    ui->BBOK->setFont(fontOf("細明體", 16));
+    ui->BBCancel->setFont(fontOf("細明體", 16));
+    ui->BBOK->setIcon(glyph(QStringLiteral("check")));
+    ui->BBCancel->setIcon(glyph(QStringLiteral("cross")));
 
     // The links between the lists: drive list -> directory list -> file list.
-    DirectoryListBox1->setFileList(FileListBox1);
-    DriveComboBox1->setDirList(DirectoryListBox1);
+    ui->DirectoryListBox1->setFileList(ui->FileListBox1);
+    ui->DriveComboBox1->setDirList(ui->DirectoryListBox1);
 
     OnShow = [this] { FormShow(); };
     OnClose = [this](TForm* sender, CloseAction& action) { FormClose(sender, action); };
-    DirectoryListBox1->OnChange = [this] { DirectoryListBox1Change(); };
-    FileListBox1->OnDblClick = [this] { BBOKClick(); };
-    connect(BBOK, &QPushButton::clicked, this, [this] { runGuarded([this] { BBOKClick(); }); });
-    connect(BBCancel, &QPushButton::clicked, this,
+    ui->DirectoryListBox1->OnChange = [this] { DirectoryListBox1Change(); };
+    ui->FileListBox1->OnDblClick = [this] { BBOKClick(); };
+    connect(ui->BBOK, &QPushButton::clicked, this, [this] { runGuarded([this] { BBOKClick(); }); });
+    connect(ui->BBCancel, &QPushButton::clicked, this,
             [this] { runGuarded([this] { BBCancelClick(); }); });
-    auto escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this,
-            [this] { runGuarded([this] { BBCancelClick(); }); });
-    DirectoryName->installEventFilter(this);
+    ui->DirectoryName->installEventFilter(this);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(), size());
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
+}
+
+TFormGetPath::~TFormGetPath() {
+    // The controls outlive this part of the destruction; none may call back into it.
+    ui->DirectoryName->removeEventFilter(this);
+    ui->DirectoryListBox1->OnChange = nullptr;
+    ui->FileListBox1->OnDblClick = nullptr;
 }
 
 QString TFormGetPath::Browse(TForm* owner, const QString& startPath) {
@@ -115,14 +120,14 @@ void TFormGetPath::FormShow() {
     ResultPath.clear();
     const QString startPath = windowTitle();
     if (drives::fileExists(startPath))
-        DirectoryName->setText(directoryPart(startPath));
+        ui->DirectoryName->setText(directoryPart(startPath));
     else
-        DirectoryName->clear();
+        ui->DirectoryName->clear();
     setWindowTitle(QString::fromUtf8("目錄設定"));
-    if (!DirectoryName->text().isEmpty())
-        DirectoryListBox1->setDirectory(DirectoryName->text());
+    if (!ui->DirectoryName->text().isEmpty())
+        ui->DirectoryListBox1->setDirectory(ui->DirectoryName->text());
     else
-        DirectoryListBox1->openCurrent();
+        ui->DirectoryListBox1->openCurrent();
 }
 
 void TFormGetPath::FormClose(TForm*, CloseAction& Action) {
@@ -133,16 +138,16 @@ void TFormGetPath::FormClose(TForm*, CloseAction& Action) {
 void TFormGetPath::DirectoryNameKeyPress(QObject*, QChar& Key) {
     if (Key != QChar(13))
         return;
-    FileListBox1->applyFilePath(DirectoryName->text());
+    ui->FileListBox1->applyFilePath(ui->DirectoryName->text());
     Key = QChar(0);
 }
 
 void TFormGetPath::DirectoryListBox1Change() {
-    DirectoryName->setText(DirectoryListBox1->directory());
+    ui->DirectoryName->setText(ui->DirectoryListBox1->directory());
 }
 
 void TFormGetPath::BBOKClick() {
-    const QString typed = DirectoryName->text();
+    const QString typed = ui->DirectoryName->text();
     if (!typed.isEmpty() && !drives::directoryExists(typed)) {
         if (msgbox::confirm(QString::fromUtf8("目錄不存在，是否建立？")) &&
             !drives::createDirectory(typed)) {
@@ -150,7 +155,7 @@ void TFormGetPath::BBOKClick() {
             return;
         }
     }
-    ResultPath = FileListBox1->fileName();
+    ResultPath = ui->FileListBox1->fileName();
     close();
 }
 
@@ -159,14 +164,23 @@ void TFormGetPath::BBCancelClick() {
     close();
 }
 
+void TFormGetPath::keyPressEvent(QKeyEvent* event) {
+    // Escape that no control took is the cancel button's, wherever the focus is.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        runGuarded([this] { BBCancelClick(); });
+        return;
+    }
+    TForm::keyPressEvent(event);
+}
+
 bool TFormGetPath::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == DirectoryName && event->type() == QEvent::KeyPress) {
+    if (watched == ui->DirectoryName && event->type() == QEvent::KeyPress) {
         const QString text = static_cast<QKeyEvent*>(event)->text();
         if (text.size() == 1) {
             QChar key = text[0];
             // Enter is consumed even when applying the typed path failed.
             const bool consumed = key == QChar(13);
-            runGuarded([&] { DirectoryNameKeyPress(DirectoryName, key); });
+            runGuarded([&] { DirectoryNameKeyPress(ui->DirectoryName, key); });
             if (consumed || key.isNull())
                 return true;
         }

@@ -4,14 +4,20 @@
 #pragma once
 
 #include "Form.h"
-#include "ui_GetPath.h"
 
 #include <QString>
 
-class TFormGetPath : public TForm, private Ui::TFormGetPath {
+#include <memory>
+
+namespace Ui {
+class TFormGetPath;
+}
+
+class TFormGetPath : public TForm {
     Q_OBJECT
 public:
     explicit TFormGetPath(QObject* owner = nullptr);
+    ~TFormGetPath() override;
 
     // One browse: creates the picker owned by `owner` with `startPath` as its caption, runs it
     // modally, reads the caption and disposes of the picker, on every path.
@@ -25,8 +31,10 @@ public:
     void BBCancelClick();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    std::unique_ptr<Ui::TFormGetPath> ui; // the controls of the form description
     QString ResultPath;
 };
