@@ -78,11 +78,6 @@ void TForm::showModal() {
         loop.exec(QEventLoop::DialogExec);
     modalLoop_ = nullptr;
     hide();
-    // Freed only once the modal run has returned to its caller, who may read the form first.
-    if (freeAfterModal_) {
-        freeAfterModal_ = false;
-        deleteLater();
-    }
 }
 
 void TForm::showEvent(QShowEvent* event) {
@@ -103,11 +98,6 @@ void TForm::closeEvent(QCloseEvent* event) {
     event->accept();
     if (modalLoop_)
         modalLoop_->quit();
-    if (action == CloseAction::Free) {
-        // Inside the modal loop a deferred delete could run before showModal() returns.
-        if (modalLoop_)
-            freeAfterModal_ = true;
-        else
-            deleteLater();
-    }
+    if (action == CloseAction::Free)
+        deleteLater();
 }

@@ -56,5 +56,4 @@ private:
     QPointer<QObject> owner_;
     QList<QPointer<TForm>> owned_;
     QEventLoop* modalLoop_ = nullptr;
-    bool freeAfterModal_ = false;
 };

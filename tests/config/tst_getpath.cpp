@@ -549,7 +549,8 @@ private slots:
         driveAndClose([&](TFormGetPath* dialog) {
             secondShown = dialog->findChild<TDirectoryListBox*>("DirectoryListBox1")->directory();
             secondName = dialog->findChild<QLineEdit*>("DirectoryName")->text();
-            dialog->close();
+            // As the close box does: the close arrives as an event of the modal loop.
+            QMetaObject::invokeMethod(dialog, &QWidget::close, Qt::QueuedConnection);
         });
         QCOMPARE(TFormGetPath::Browse(&owner, QString()), QString());
         QCOMPARE(secondShown, QStringLiteral("T:\\docs\\sub1\\deep"));
