@@ -105,6 +105,8 @@ public:
     }
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int step() {
+        if (!stmt_)
+            return rc_; // the statement could not be prepared
         rc_ = sqlite3_step(stmt_);
         return rc_;
     }
@@ -249,8 +251,11 @@ public:
             return id == kRootId;
         Statement s(db_, "SELECT 1 FROM keys WHERE id = ?");
         s.bind(1, id);
-        return s.step() == SQLITE_ROW;
+        return found(s.step());
     }
+
+    // `code`, unless the store failed: then its failure.
+    LONG orFailure(LONG code) const { return status_ != ERROR_SUCCESS ? status_ : code; }
 
     // The child of `parent` named `name`, or 0.
     std::int64_t child(std::int64_t parent, const std::string& name) {
@@ -258,7 +263,16 @@ public:
             return 0;
         Statement s(db_, "SELECT id FROM keys WHERE parent = ? AND fold = ?");
         s.bind(1, parent).bind(2, fold(name));
-        return s.step() == SQLITE_ROW ? s.integer(0) : 0;
+        return found(s.step()) ? s.integer(0) : 0;
+    }
+
+    // Whether a query found a row; a damaged store is a failure, not "not found".
+    bool found(int rc) {
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE)
+            fail(rc);
+        return false;
     }
 
     std::int64_t addChild(std::int64_t parent, const std::string& name) {
@@ -430,15 +444,15 @@ LONG openOrCreate(HKEY key, const char* subKey, REGSAM sam, bool create, HKEY* r
     if ((sam & kWriteRights) && store.readOnly())
         return ERROR_ACCESS_DENIED;
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
 
     std::int64_t id = call.key.id;
     bool created = false;
     for (const std::string& part : parts) {
         std::int64_t next = store.child(id, part);
         if (!next) {
-            if (!create)
-                return ERROR_FILE_NOT_FOUND;
+            if (!create || store.status() != ERROR_SUCCESS)
+                return store.orFailure(ERROR_FILE_NOT_FOUND);
             next = store.addChild(id, part);
             if (!next)
                 return store.status();
@@ -542,7 +556,7 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     if (!store.hasSchema())
         return ERROR_FILE_NOT_FOUND;
     Statement s(store.db(), "SELECT type, data FROM vals WHERE key = ? AND fold = ?");
@@ -569,7 +583,7 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     std::string name = valueName ? valueName : "";
     Statement s(store.db(), "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?) "
                             "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, "
@@ -593,7 +607,7 @@ LONG RegDeleteValueA(HKEY key, const char* valueName) {
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     Statement s(store.db(), "DELETE FROM vals WHERE key = ? AND fold = ?");
     s.bind(1, call.key.id).bind(2, fold(valueName ? valueName : ""));
     int rc = s.step();
@@ -621,18 +635,20 @@ LONG deleteKey(HKEY key, const char* subKey, bool tree) {
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     std::int64_t id = call.key.id;
     for (const std::string& part : parts) {
         id = store.child(id, part);
         if (!id)
-            return ERROR_FILE_NOT_FOUND;
+            return store.orFailure(ERROR_FILE_NOT_FOUND);
     }
     if (!tree) {
         Statement s(store.db(), "SELECT 1 FROM keys WHERE parent = ?");
         s.bind(1, id);
-        if (s.step() == SQLITE_ROW)
+        if (store.found(s.step()))
             return ERROR_ACCESS_DENIED; // the platform refuses to delete a key with subkeys
+        if (store.status() != ERROR_SUCCESS)
+            return store.status();
     }
     if (id == kRootId && !parts.empty())
         return ERROR_ACCESS_DENIED;
@@ -662,7 +678,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* re
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     if (!store.hasSchema())
         return ERROR_NO_MORE_ITEMS;
     Statement s(store.db(),
@@ -687,7 +703,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSize,
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     if (!store.hasSchema())
         return ERROR_NO_MORE_ITEMS;
     Statement s(store.db(),
@@ -717,7 +733,7 @@ LONG readTree(HKEY key, Key& out) {
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     out.values.clear();
     out.subkeys.clear();
     if (!store.hasSchema())

@@ -172,6 +172,25 @@ private slots:
         QCOMPARE(fileBytes(store_), before);
     }
 
+    void storeFileReplacedWhileInUse() {
+        {
+            Key a(create("Quorvane\\A"));
+            QCOMPARE(setBytes(a.get(), "Title", REG_SZ, QByteArray("old", 4)), ERROR_SUCCESS);
+        }
+        QVERIFY(QFile::remove(store_));
+        {
+            Key a(create("Quorvane\\B"));
+            QVERIFY(a);
+            QCOMPARE(setBytes(a.get(), "Title", REG_SZ, QByteArray("new", 4)), ERROR_SUCCESS);
+        }
+        QVERIFY(QFile::exists(store_));
+        QCOMPARE(subkeyNames(HKEY_CURRENT_USER), QStringList{"Quorvane"});
+        HKEY key = nullptr;
+        QCOMPARE(RegOpenKeyExA(HKEY_CURRENT_USER, "Quorvane", 0, KEY_READ, &key), ERROR_SUCCESS);
+        Key root(key);
+        QCOMPARE(subkeyNames(root.get()), QStringList{"B"});
+    }
+
     void handleRights_data() {
         QTest::addColumn<REGSAM>("sam");
         QTest::addColumn<LONG>("queryResult");
