@@ -46,7 +46,8 @@ TYPE is one of REG_SZ, REG_EXPAND_SZ, REG_DWORD, REG_BINARY. DATA is written as 
 query shows data the same way: text with the escapes above (so the output can be fed back to
 /d), REG_DWORD as 0x%08x, binary and other types as hex bytes.
 
---store FILE uses the store file FILE instead of the user's own.
+--store FILE uses the store file FILE instead of the user's own (the one the program uses,
+named on the last line below).
 
 Exit status: 0 on success, 1 when the operation failed (nothing was changed by the failing
 step; the message on standard error says why), 2 on a wrong command line.
@@ -73,8 +74,24 @@ std::string codeText(LONG rc) {
         return "The operation completed successfully.";
     case ERROR_FILE_NOT_FOUND:
         return "The system was unable to find the specified registry key or value.";
+    case ERROR_PATH_NOT_FOUND:
+        return "The system cannot find the path specified.";
     case ERROR_ACCESS_DENIED:
         return "Access is denied.";
+    case ERROR_NOT_ENOUGH_MEMORY:
+        return "Not enough memory resources are available to process this command.";
+    case ERROR_WRITE_PROTECT:
+        return "The media is write protected.";
+    case ERROR_NOT_SUPPORTED:
+        return "The request is not supported.";
+    case ERROR_DISK_FULL:
+        return "There is not enough space on the disk.";
+    case ERROR_FILENAME_EXCED_RANGE:
+        return "The filename or extension is too long.";
+    case ERROR_NO_UNICODE_TRANSLATION:
+        return "No mapping for the Unicode character exists in the target multi-byte code page.";
+    case ERROR_CANT_RESOLVE_FILENAME:
+        return "The name of the file cannot be resolved by the system.";
     case ERROR_INVALID_HANDLE:
         return "The handle is invalid.";
     case ERROR_WRITE_FAULT:
@@ -584,7 +601,7 @@ int main(int argc, char** argv) {
             throw UsageError{"No command given."};
         const std::string command = lower(args[0]);
         if (command == "--help" || command == "-h" || command == "/?") {
-            std::cout << kHelp;
+            std::cout << kHelp << "\nStore file in use: " << registry::storeFile() << "\n";
             return 0;
         }
         std::vector<std::string> rest(args.begin() + 1, args.end());
