@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -104,6 +105,8 @@ public:
     }
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int step() {
+        if (!stmt_)
+            return rc_; // the statement could not be prepared
         rc_ = sqlite3_step(stmt_);
         return rc_;
     }
@@ -130,6 +133,9 @@ struct Connection {
     sqlite3* db = nullptr;
     bool readOnly = false;
     bool hasSchema = false;
+    bool writable = false;
+    dev_t device = 0;
+    ino_t inode = 0;
 };
 struct Connections : std::map<std::string, Connection> {
     ~Connections() {
@@ -146,12 +152,25 @@ class Store {
 public:
     explicit Store(bool write) : file_(currentStoreFile()) {
         Connection& c = connection();
+        struct stat st {};
+        const bool exists = ::stat(file_.c_str(), &st) == 0;
+        // A store file without its owner's write permission is read-only, also for a process
+        // (root) that the file system would let write it.
+        const bool writable = !exists || (st.st_mode & S_IWUSR);
+        // The file that was opened may since have been removed, replaced or made read-only:
+        // writing on into an unlinked file would lose everything written.
+        if (c.db &&
+            (!exists || st.st_dev != c.device || st.st_ino != c.inode || writable != c.writable)) {
+            sqlite3_close_v2(c.db);
+            c = Connection{};
+        }
         if (!c.db) {
-            QFileInfo info(QString::fromStdString(file_));
-            if (!info.exists())
-                QDir().mkpath(info.absolutePath());
+            if (!exists)
+                QDir().mkpath(QFileInfo(QString::fromStdString(file_)).absolutePath());
             int rc = sqlite3_open_v2(file_.c_str(), &c.db,
-                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+                                     writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                                              : SQLITE_OPEN_READONLY,
+                                     nullptr);
             db_ = c.db;
             if (rc != SQLITE_OK) {
                 fail(rc);
@@ -159,6 +178,11 @@ public:
             }
             sqlite3_busy_timeout(c.db, 30000);
             c.readOnly = sqlite3_db_readonly(c.db, "main") == 1;
+            c.writable = writable;
+            if (::stat(file_.c_str(), &st) == 0) {
+                c.device = st.st_dev;
+                c.inode = st.st_ino;
+            }
         }
         db_ = c.db;
         readOnly_ = c.readOnly;
@@ -173,8 +197,8 @@ public:
             return;
         }
         if (!hasSchema_) {
-            rc = ensureSchema();
-            if (rc != SQLITE_OK)
+            rc = ensureSchema(write);
+            if (rc != SQLITE_OK && status_ == ERROR_SUCCESS)
                 fail(rc);
         }
     }
@@ -227,8 +251,11 @@ public:
             return id == kRootId;
         Statement s(db_, "SELECT 1 FROM keys WHERE id = ?");
         s.bind(1, id);
-        return s.step() == SQLITE_ROW;
+        return found(s.step());
     }
+
+    // `code`, unless the store failed: then its failure.
+    LONG orFailure(LONG code) const { return status_ != ERROR_SUCCESS ? status_ : code; }
 
     // The child of `parent` named `name`, or 0.
     std::int64_t child(std::int64_t parent, const std::string& name) {
@@ -236,7 +263,16 @@ public:
             return 0;
         Statement s(db_, "SELECT id FROM keys WHERE parent = ? AND fold = ?");
         s.bind(1, parent).bind(2, fold(name));
-        return s.step() == SQLITE_ROW ? s.integer(0) : 0;
+        return found(s.step()) ? s.integer(0) : 0;
+    }
+
+    // Whether a query found a row; a damaged store is a failure, not "not found".
+    bool found(int rc) {
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE)
+            fail(rc);
+        return false;
     }
 
     std::int64_t addChild(std::int64_t parent, const std::string& name) {
@@ -250,22 +286,22 @@ public:
         return sqlite3_last_insert_rowid(db_);
     }
 
-    void deleteSubtree(std::int64_t id, bool keepSelf) {
-        Statement s(db_, "WITH RECURSIVE t(id) AS (SELECT ? UNION ALL "
-                         "SELECT keys.id FROM keys JOIN t ON keys.parent = t.id) "
-                         "SELECT id FROM t");
-        s.bind(1, id);
-        std::vector<std::int64_t> ids;
-        while (s.step() == SQLITE_ROW)
-            ids.push_back(s.integer(0));
-        for (std::int64_t k : ids) {
-            if (keepSelf && k == id)
-                continue;
-            Statement dv(db_, "DELETE FROM vals WHERE key = ?");
-            dv.bind(1, k).step();
-            Statement dk(db_, "DELETE FROM keys WHERE id = ?");
-            dk.bind(1, k).step();
-        }
+    // Deletes the values of the key and of everything below it, and the keys below it; the key
+    // itself too unless keepSelf.
+    LONG deleteSubtree(std::int64_t id, bool keepSelf) {
+        static const std::string tree = "WITH RECURSIVE t(id) AS (SELECT ?1 UNION ALL "
+                                        "SELECT keys.id FROM keys JOIN t ON keys.parent = t.id) ";
+        Statement dv(db_, (tree + "DELETE FROM vals WHERE key IN (SELECT id FROM t)").c_str());
+        int rc = dv.bind(1, id).step();
+        if (rc != SQLITE_DONE)
+            return fail(rc);
+        Statement dk(db_, (tree + "DELETE FROM keys WHERE id IN (SELECT id FROM t WHERE ?2 = 0 "
+                                  "OR id <> ?1)")
+                              .c_str());
+        rc = dk.bind(1, id).bind(2, std::int64_t(keepSelf ? 1 : 0)).step();
+        if (rc != SQLITE_DONE)
+            return fail(rc);
+        return ERROR_SUCCESS;
     }
 
 private:
@@ -280,29 +316,42 @@ private:
         return rc;
     }
 
-    int ensureSchema() {
-        Statement probe(db_, "SELECT count(*) FROM sqlite_master WHERE name IN ('keys', 'vals')");
+    int ensureSchema(bool write) {
+        Statement probe(db_, "SELECT count(*), sum(name IN ('keys', 'vals')) FROM sqlite_master "
+                             "WHERE type = 'table' AND name <> 'sqlite_sequence'");
         if (!probe.ok())
             return probe.error();
         int rc = probe.step();
         if (rc != SQLITE_ROW)
             return rc;
-        if (probe.integer(0) == 2) {
+        const std::int64_t tables = probe.integer(0);
+        const std::int64_t ours = probe.integer(1);
+        if (tables == 2 && ours == 2) {
             hasSchema_ = true;
             return SQLITE_OK;
         }
-        if (readOnly_)
-            return SQLITE_OK; // an empty store that cannot be written reads as empty
-        rc =
-            sqlite3_exec(db_,
-                         "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, "
-                         "parent INTEGER NOT NULL, name TEXT NOT NULL, fold TEXT NOT NULL, "
-                         "UNIQUE(parent, fold));"
-                         "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, "
-                         "name TEXT NOT NULL, fold TEXT NOT NULL, type INTEGER NOT NULL, "
-                         "data BLOB NOT NULL, UNIQUE(key, fold));"
-                         "INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES(1, 0, '', '');",
-                         nullptr, nullptr, nullptr);
+        if (tables != 0) {
+            // Some other program's database: never add our tables to it.
+            status_ = ERROR_BADDB;
+            gLastError = "The settings store \"" + file_ +
+                         "\" cannot be used: the database holds no settings store";
+            return SQLITE_OK;
+        }
+        // Only a write creates the tables, so a read never takes the write lock (an upgrade of a
+        // read lock fails at once when another process writes) and reads an empty store as empty.
+        if (!write || readOnly_)
+            return SQLITE_OK;
+        // AUTOINCREMENT: the id of a deleted key is never given to a new one, so a handle of the
+        // deleted key keeps reporting it deleted.
+        rc = sqlite3_exec(db_,
+                          "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                          "parent INTEGER NOT NULL, name TEXT NOT NULL, fold TEXT NOT NULL, "
+                          "UNIQUE(parent, fold));"
+                          "CREATE TABLE vals(key INTEGER NOT NULL, "
+                          "name TEXT NOT NULL, fold TEXT NOT NULL, type INTEGER NOT NULL, "
+                          "data BLOB NOT NULL, UNIQUE(key, fold));"
+                          "INSERT INTO keys(id, parent, name, fold) VALUES(1, 0, '', '');",
+                          nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK) {
             hasSchema_ = true;
             commit_ = true;
@@ -395,15 +444,15 @@ LONG openOrCreate(HKEY key, const char* subKey, REGSAM sam, bool create, HKEY* r
     if ((sam & kWriteRights) && store.readOnly())
         return ERROR_ACCESS_DENIED;
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
 
     std::int64_t id = call.key.id;
     bool created = false;
     for (const std::string& part : parts) {
         std::int64_t next = store.child(id, part);
         if (!next) {
-            if (!create)
-                return ERROR_FILE_NOT_FOUND;
+            if (!create || store.status() != ERROR_SUCCESS)
+                return store.orFailure(ERROR_FILE_NOT_FOUND);
             next = store.addChild(id, part);
             if (!next)
                 return store.status();
@@ -507,7 +556,7 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     if (!store.hasSchema())
         return ERROR_FILE_NOT_FOUND;
     Statement s(store.db(), "SELECT type, data FROM vals WHERE key = ? AND fold = ?");
@@ -534,7 +583,7 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     std::string name = valueName ? valueName : "";
     Statement s(store.db(), "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?) "
                             "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, "
@@ -558,7 +607,7 @@ LONG RegDeleteValueA(HKEY key, const char* valueName) {
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     Statement s(store.db(), "DELETE FROM vals WHERE key = ? AND fold = ?");
     s.bind(1, call.key.id).bind(2, fold(valueName ? valueName : ""));
     int rc = s.step();
@@ -580,26 +629,31 @@ LONG deleteKey(HKEY key, const char* subKey, bool tree) {
         return ERROR_BAD_PATHNAME;
     if (!tree && parts.empty())
         return ERROR_INVALID_PARAMETER;
+    if (gDeniedRights & DELETE_)
+        return ERROR_ACCESS_DENIED;
     Store store(true);
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     std::int64_t id = call.key.id;
     for (const std::string& part : parts) {
         id = store.child(id, part);
         if (!id)
-            return ERROR_FILE_NOT_FOUND;
+            return store.orFailure(ERROR_FILE_NOT_FOUND);
     }
     if (!tree) {
         Statement s(store.db(), "SELECT 1 FROM keys WHERE parent = ?");
         s.bind(1, id);
-        if (s.step() == SQLITE_ROW)
+        if (store.found(s.step()))
             return ERROR_ACCESS_DENIED; // the platform refuses to delete a key with subkeys
+        if (store.status() != ERROR_SUCCESS)
+            return store.status();
     }
     if (id == kRootId && !parts.empty())
         return ERROR_ACCESS_DENIED;
-    store.deleteSubtree(id, parts.empty() || id == kRootId);
+    if (store.deleteSubtree(id, parts.empty()) != ERROR_SUCCESS)
+        return store.status();
     return store.commit();
 }
 
@@ -624,7 +678,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* re
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     if (!store.hasSchema())
         return ERROR_NO_MORE_ITEMS;
     Statement s(store.db(),
@@ -649,7 +703,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSize,
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     if (!store.hasSchema())
         return ERROR_NO_MORE_ITEMS;
     Statement s(store.db(),
@@ -679,7 +733,7 @@ LONG readTree(HKEY key, Key& out) {
     if (store.status() != ERROR_SUCCESS)
         return store.status();
     if (!store.keyExists(call.key.id))
-        return ERROR_KEY_DELETED;
+        return store.orFailure(ERROR_KEY_DELETED);
     out.values.clear();
     out.subkeys.clear();
     if (!store.hasSchema())

@@ -90,13 +90,20 @@ QString RegistryAccessor::readString(const QString& name) const {
     const QByteArray n = bytes(name);
     DWORD type = REG_NONE;
     DWORD size = 0;
-    if (RegQueryValueExA(current_, n.constData(), nullptr, &type, nullptr, &size) !=
-            ERROR_SUCCESS ||
-        size == 0)
+    LONG rc = RegQueryValueExA(current_, n.constData(), nullptr, &type, nullptr, &size);
+    std::vector<BYTE> data;
+    // Another process may replace the value between the two queries: a value that grew is
+    // read again, one that went away reads as missing.
+    for (int attempt = 0; rc == ERROR_SUCCESS && size > 0; ++attempt) {
+        data.resize(size);
+        rc = RegQueryValueExA(current_, n.constData(), nullptr, &type, data.data(), &size);
+        if (rc != ERROR_MORE_DATA || attempt == 8)
+            break;
+        rc = ERROR_SUCCESS;
+    }
+    if (rc == ERROR_FILE_NOT_FOUND || (rc == ERROR_SUCCESS && size == 0))
         return QString();
-    std::vector<BYTE> data(size);
-    if (RegQueryValueExA(current_, n.constData(), nullptr, &type, data.data(), &size) !=
-        ERROR_SUCCESS)
+    if (rc != ERROR_SUCCESS)
         throw Error(QStringLiteral("Failed to get data for '%1'").arg(name));
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         throw Error(QStringLiteral("Invalid data type for '%1'").arg(name));

@@ -1,0 +1,624 @@
+// quorvane-reg: look into and change the settings store from the command line.
+#include "Registry.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kHelp =
+    R"(Usage: quorvane-reg [--store FILE] COMMAND ...
+
+Looks into and changes the settings store of Quorvane.
+
+  quorvane-reg [--store FILE] query KEY [/v NAME | /ve]
+      Shows the values of KEY (name, type, data) and its subkeys; with /v only the value NAME,
+      with /ve only the default (unnamed) value.
+  quorvane-reg [--store FILE] add KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]
+      Without /v or /ve creates KEY (with any missing keys above it). With /v or /ve adds the
+      value to KEY (creating the key if needed), of TYPE (default REG_SZ) with DATA (default
+      empty). An existing value is replaced only with /f.
+  quorvane-reg [--store FILE] delete KEY [/v NAME | /ve | /va] [/f]
+      Deletes the value NAME (/v), the default value (/ve), all values of KEY (/va), or without
+      these KEY with all its subkeys and values. Asks for confirmation unless /f is given.
+  quorvane-reg [--store FILE] export KEY FILE
+      Saves KEY with all its subkeys and values to the registry hive file FILE (a Windows path
+      such as C:\Quorvane); an existing FILE is not replaced.
+  quorvane-reg --help
+      Shows this text.
+
+KEY is HKCU\path or HKEY_CURRENT_USER\path, for example HKCU\Quorvane\A; the root alone (HKCU)
+names the top of the store. Other roots are not kept in this store and are refused. Key and
+value names are compared without regard to letter case. Switches may be written in either case.
+
+TYPE is one of REG_SZ, REG_EXPAND_SZ, REG_DWORD, REG_BINARY. DATA is written as follows:
+  REG_SZ, REG_EXPAND_SZ  text (UTF-8), stored with one terminating zero byte. A backslash starts
+                         an escape: \r carriage return, \n line feed, \t tab, \0 zero byte,
+                         \\ backslash, \xHH the byte HH (two hex digits). Any other character
+                         after a backslash is an error, so write C:\\data\\x.txt for the path
+                         C:\data\x.txt.
+  REG_DWORD              a number from 0 to 4294967295, decimal or hexadecimal with 0x (0x1f).
+  REG_BINARY             hex bytes, two digits each, spaces allowed (01 ff 20 or 01FF20).
+query shows data the same way: text with the escapes above (so the output can be fed back to
+/d), REG_DWORD as 0x%08x, binary and other types as hex bytes.
+
+--store FILE uses the store file FILE instead of the user's own (the one the program uses,
+named on the last line below).
+
+Exit status: 0 on success, 1 when the operation failed (nothing was changed by the failing
+step; the message on standard error says why), 2 on a wrong command line.
+)";
+
+struct UsageError {
+    std::string text;
+};
+
+struct Failure {
+    std::string text;
+};
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string codeText(LONG rc) {
+    switch (rc) {
+    case ERROR_SUCCESS:
+        return "The operation completed successfully.";
+    case ERROR_FILE_NOT_FOUND:
+        return "The system was unable to find the specified registry key or value.";
+    case ERROR_PATH_NOT_FOUND:
+        return "The system cannot find the path specified.";
+    case ERROR_ACCESS_DENIED:
+        return "Access is denied.";
+    case ERROR_NOT_ENOUGH_MEMORY:
+        return "Not enough memory resources are available to process this command.";
+    case ERROR_WRITE_PROTECT:
+        return "The media is write protected.";
+    case ERROR_NOT_SUPPORTED:
+        return "The request is not supported.";
+    case ERROR_DISK_FULL:
+        return "There is not enough space on the disk.";
+    case ERROR_FILENAME_EXCED_RANGE:
+        return "The filename or extension is too long.";
+    case ERROR_NO_UNICODE_TRANSLATION:
+        return "No mapping for the Unicode character exists in the target multi-byte code page.";
+    case ERROR_CANT_RESOLVE_FILENAME:
+        return "The name of the file cannot be resolved by the system.";
+    case ERROR_INVALID_HANDLE:
+        return "The handle is invalid.";
+    case ERROR_WRITE_FAULT:
+        return "The system cannot write to the specified device.";
+    case ERROR_INVALID_PARAMETER:
+        return "The parameter is incorrect.";
+    case ERROR_CALL_NOT_IMPLEMENTED:
+        return "This function is not supported on this system.";
+    case ERROR_BAD_PATHNAME:
+        return "The specified path is invalid.";
+    case ERROR_ALREADY_EXISTS:
+        return "Cannot create a file when that file already exists.";
+    case ERROR_MORE_DATA:
+        return "More data is available.";
+    case ERROR_NO_MORE_ITEMS:
+        return "No more data is available.";
+    case ERROR_BADDB:
+        return "The configuration registry database is corrupt.";
+    case ERROR_BADKEY:
+        return "The configuration registry key is invalid.";
+    case ERROR_CANTOPEN:
+        return "The configuration registry key could not be opened.";
+    case ERROR_CANTREAD:
+        return "The configuration registry key could not be read.";
+    case ERROR_CANTWRITE:
+        return "The configuration registry key could not be written.";
+    case ERROR_KEY_DELETED:
+        return "Illegal operation attempted on a registry key that has been marked for deletion.";
+    default:
+        return "Error " + std::to_string(rc) + ".";
+    }
+}
+
+// The message for a failed call: the store's own complaint (which names the file) when there is
+// one, else the text of the result code.
+Failure failure(LONG rc, const std::string& context = std::string()) {
+    std::string store = registry::lastStoreError();
+    if (!store.empty())
+        return {store};
+    std::string text = codeText(rc);
+    if (rc == ERROR_ACCESS_DENIED)
+        text += " (settings store \"" + registry::storeFile() + "\")";
+    return {context.empty() ? text : context + ": " + text};
+}
+
+void check(LONG rc, const std::string& context = std::string()) {
+    if (rc != ERROR_SUCCESS)
+        throw failure(rc, context);
+}
+
+struct KeyName {
+    std::string path; // below HKEY_CURRENT_USER, empty for the root itself
+    std::string shown;
+};
+
+KeyName parseKey(const std::string& text) {
+    size_t slash = text.find('\\');
+    std::string root = lower(text.substr(0, slash));
+    if (root != "hkcu" && root != "hkey_current_user")
+        throw UsageError{"Only HKEY_CURRENT_USER (HKCU) is kept in this store; \"" + text +
+                         "\" is refused."};
+    std::string path = slash == std::string::npos ? std::string() : text.substr(slash + 1);
+    if (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    return {path, path.empty() ? "HKEY_CURRENT_USER" : "HKEY_CURRENT_USER\\" + path};
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::vector<BYTE> unescape(const std::string& text) {
+    std::vector<BYTE> out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out.push_back(static_cast<BYTE>(text[i]));
+            continue;
+        }
+        if (++i == text.size())
+            throw UsageError{"/d ends with a lone backslash; write a backslash as \\\\."};
+        switch (text[i]) {
+        case 'r':
+            out.push_back('\r');
+            break;
+        case 'n':
+            out.push_back('\n');
+            break;
+        case 't':
+            out.push_back('\t');
+            break;
+        case '0':
+            out.push_back(0);
+            break;
+        case '\\':
+            out.push_back('\\');
+            break;
+        case 'x': {
+            int hi = i + 1 < text.size() ? hexDigit(text[i + 1]) : -1;
+            int lo = i + 2 < text.size() ? hexDigit(text[i + 2]) : -1;
+            if (hi < 0 || lo < 0)
+                throw UsageError{"\\x in /d needs two hex digits."};
+            out.push_back(static_cast<BYTE>(hi * 16 + lo));
+            i += 2;
+            break;
+        }
+        default:
+            throw UsageError{std::string("Unknown escape \\") + text[i] +
+                             " in /d; write a backslash as \\\\."};
+        }
+    }
+    return out;
+}
+
+// Text for the query output: valid UTF-8 as it is, control characters, backslashes and bytes
+// that are no UTF-8 as escapes.
+std::string escape(const BYTE* data, size_t size) {
+    static const char* const hex = "0123456789abcdef";
+    std::string out;
+    size_t i = 0;
+    while (i < size) {
+        BYTE c = data[i];
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        bool valid = len > 1 && i + len <= size;
+        for (size_t k = 1; valid && k < len; ++k)
+            valid = (data[i + k] & 0xc0) == 0x80;
+        if (valid) {
+            out.append(reinterpret_cast<const char*>(data + i), len);
+            i += len;
+            continue;
+        }
+        switch (c) {
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case 0:
+            out += "\\0";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            if (c < 0x20 || c >= 0x7f) {
+                out += "\\x";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+        ++i;
+    }
+    return out;
+}
+
+std::string hexBytes(const std::vector<BYTE>& data) {
+    static const char* const hex = "0123456789ABCDEF";
+    std::string out;
+    for (BYTE b : data) {
+        out += hex[b >> 4];
+        out += hex[b & 15];
+    }
+    return out;
+}
+
+std::vector<BYTE> parseHex(const std::string& text) {
+    std::vector<BYTE> out;
+    int high = -1;
+    for (char c : text) {
+        if (c == ' ' && high < 0)
+            continue;
+        int d = hexDigit(c);
+        if (d < 0)
+            throw UsageError{"REG_BINARY data must be hex bytes (for example 01ff20), not \"" +
+                             text + "\"."};
+        if (high < 0) {
+            high = d;
+        } else {
+            out.push_back(static_cast<BYTE>(high * 16 + d));
+            high = -1;
+        }
+    }
+    if (high >= 0)
+        throw UsageError{"REG_BINARY data needs two hex digits for each byte: \"" + text + "\"."};
+    return out;
+}
+
+DWORD parseDword(const std::string& text) {
+    bool isHex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    std::string digits = isHex ? text.substr(2) : text;
+    unsigned long long value = 0;
+    bool ok = !digits.empty() && digits.size() <= 20;
+    for (char c : digits) {
+        int d = isHex ? hexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+        if (d < 0) {
+            ok = false;
+            break;
+        }
+        value = value * (isHex ? 16 : 10) + static_cast<unsigned>(d);
+        if (value > 0xffffffffull) {
+            ok = false;
+            break;
+        }
+    }
+    if (!ok)
+        throw UsageError{"REG_DWORD data must be a number from 0 to 4294967295, decimal or 0x "
+                         "hex, not \"" +
+                         text + "\"."};
+    return static_cast<DWORD>(value);
+}
+
+std::string typeName(DWORD type) {
+    switch (type) {
+    case REG_NONE:
+        return "REG_NONE";
+    case REG_SZ:
+        return "REG_SZ";
+    case REG_EXPAND_SZ:
+        return "REG_EXPAND_SZ";
+    case REG_BINARY:
+        return "REG_BINARY";
+    case REG_DWORD:
+        return "REG_DWORD";
+    case REG_DWORD_BIG_ENDIAN:
+        return "REG_DWORD_BIG_ENDIAN";
+    case REG_LINK:
+        return "REG_LINK";
+    case REG_MULTI_SZ:
+        return "REG_MULTI_SZ";
+    case REG_QWORD:
+        return "REG_QWORD";
+    default:
+        return "REG_TYPE_" + std::to_string(type);
+    }
+}
+
+std::optional<DWORD> parseType(const std::string& text) {
+    std::string t = lower(text);
+    if (t == "reg_sz")
+        return REG_SZ;
+    if (t == "reg_expand_sz")
+        return REG_EXPAND_SZ;
+    if (t == "reg_dword")
+        return REG_DWORD;
+    if (t == "reg_binary")
+        return REG_BINARY;
+    return std::nullopt;
+}
+
+std::string showData(DWORD type, const std::vector<BYTE>& data) {
+    if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
+        size_t size = data.size();
+        if (size && data[size - 1] == 0)
+            --size; // the terminating zero
+        return escape(data.data(), size);
+    }
+    if (type == REG_DWORD && data.size() == 4) {
+        DWORD v = data[0] | data[1] << 8 | data[2] << 16 | static_cast<DWORD>(data[3]) << 24;
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "0x%08x", v);
+        return buf;
+    }
+    return hexBytes(data);
+}
+
+std::string valueLine(const std::string& name, DWORD type, const std::vector<BYTE>& data) {
+    return "    " + (name.empty() ? std::string("(Default)") : name) + "    " + typeName(type) +
+           "    " + showData(type, data) + "\n";
+}
+
+class Key {
+public:
+    Key() = default;
+    ~Key() {
+        if (h_)
+            RegCloseKey(h_);
+    }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    HKEY* out() { return &h_; }
+    HKEY get() const { return h_; }
+
+private:
+    HKEY h_ = nullptr;
+};
+
+struct Args {
+    std::vector<std::string> positional;
+    std::optional<std::string> valueName; // /v NAME, or "" for /ve
+    bool allValues = false;
+    std::optional<std::string> type;
+    std::optional<std::string> data;
+    bool force = false;
+};
+
+Args parseArgs(const std::vector<std::string>& args, const std::string& allowed) {
+    Args out;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string sw = lower(a);
+        auto next = [&]() -> std::string {
+            if (i + 1 >= args.size())
+                throw UsageError{a + " needs an argument."};
+            return args[++i];
+        };
+        bool isSwitch = sw.size() > 1 && sw[0] == '/';
+        std::string name = isSwitch ? sw.substr(1) : std::string();
+        if (isSwitch && (" " + allowed + " ").find(" " + name + " ") == std::string::npos)
+            throw UsageError{"Unknown switch " + a + " for this command."};
+        if (name == "v" || name == "ve") {
+            if (out.valueName || out.allValues)
+                throw UsageError{"Give only one of /v, /ve and /va."};
+            out.valueName = name == "v" ? next() : std::string();
+        } else if (name == "va") {
+            if (out.valueName)
+                throw UsageError{"Give only one of /v, /ve and /va."};
+            out.allValues = true;
+        } else if (name == "t") {
+            out.type = next();
+        } else if (name == "d") {
+            out.data = next();
+        } else if (name == "f") {
+            out.force = true;
+        } else {
+            out.positional.push_back(a);
+        }
+    }
+    return out;
+}
+
+std::vector<BYTE> queryValue(HKEY key, const char* name, DWORD& type) {
+    std::vector<BYTE> data;
+    DWORD size = 0;
+    check(RegQueryValueExA(key, name, nullptr, &type, nullptr, &size));
+    for (;;) {
+        data.resize(size);
+        LONG rc = RegQueryValueExA(key, name, nullptr, &type, data.data(), &size);
+        if (rc == ERROR_MORE_DATA)
+            continue;
+        check(rc);
+        data.resize(size);
+        return data;
+    }
+}
+
+int query(const Args& args) {
+    if (args.positional.size() != 1)
+        throw UsageError{"query needs one KEY."};
+    KeyName k = parseKey(args.positional[0]);
+    Key key;
+    check(RegOpenKeyExA(HKEY_CURRENT_USER, k.path.c_str(), 0, KEY_READ, key.out()), k.shown);
+    std::string out = k.shown + "\n";
+    if (args.valueName) {
+        DWORD type = REG_NONE;
+        std::vector<BYTE> data = queryValue(key.get(), args.valueName->c_str(), type);
+        out += valueLine(*args.valueName, type, data);
+    } else {
+        registry::Key tree;
+        check(registry::readTree(key.get(), tree), k.shown);
+        for (const registry::Value& v : tree.values)
+            out += valueLine(v.name, v.type, v.data);
+        if (!tree.subkeys.empty())
+            out += "\n";
+        for (const registry::Key& sub : tree.subkeys)
+            out += k.shown + "\\" + sub.name + "\n";
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+}
+
+int add(const Args& args) {
+    if (args.positional.size() != 1)
+        throw UsageError{"add needs one KEY."};
+    KeyName k = parseKey(args.positional[0]);
+    if (!args.valueName && (args.type || args.data))
+        throw UsageError{"/t and /d need /v NAME or /ve."};
+    DWORD type = REG_SZ;
+    if (args.type) {
+        std::optional<DWORD> t = parseType(*args.type);
+        if (!t)
+            throw UsageError{"Unknown type " + *args.type +
+                             "; use REG_SZ, REG_EXPAND_SZ, REG_DWORD or REG_BINARY."};
+        type = *t;
+    }
+    std::vector<BYTE> data;
+    const std::string text = args.data.value_or(std::string());
+    if (type == REG_DWORD) {
+        if (!args.data)
+            throw UsageError{"REG_DWORD needs /d DATA."};
+        DWORD v = parseDword(text);
+        data = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
+                static_cast<BYTE>(v >> 24)};
+    } else if (type == REG_BINARY) {
+        data = parseHex(text);
+    } else {
+        data = unescape(text);
+        data.push_back(0);
+    }
+
+    Key key;
+    check(RegCreateKeyExA(HKEY_CURRENT_USER, k.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_ALL_ACCESS, nullptr, key.out(), nullptr),
+          k.shown);
+    if (args.valueName) {
+        const char* name = args.valueName->c_str();
+        LONG rc = RegQueryValueExA(key.get(), name, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_SUCCESS && !args.force)
+            throw Failure{"The value " +
+                          (args.valueName->empty() ? std::string("(Default)") : *args.valueName) +
+                          " already exists in " + k.shown + "; give /f to replace it."};
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+            check(rc);
+        check(
+            RegSetValueExA(key.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size())));
+    }
+    std::cout << codeText(ERROR_SUCCESS) << "\n";
+    return 0;
+}
+
+bool confirmed(const std::string& question) {
+    std::cerr << question << " (Yes/No)? " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    answer = lower(answer);
+    return answer == "y" || answer == "yes";
+}
+
+int remove(const Args& args) {
+    if (args.positional.size() != 1)
+        throw UsageError{"delete needs one KEY."};
+    KeyName k = parseKey(args.positional[0]);
+    if (!args.valueName && !args.allValues && k.path.empty())
+        throw UsageError{"HKEY_CURRENT_USER itself cannot be deleted."};
+    Key key;
+    check(RegOpenKeyExA(HKEY_CURRENT_USER, k.path.c_str(), 0, KEY_ALL_ACCESS, key.out()), k.shown);
+    std::string what = args.valueName ? "the value " +
+                                            (args.valueName->empty() ? std::string("(Default)")
+                                                                     : *args.valueName) +
+                                            " of " + k.shown
+                       : args.allValues ? "all values of " + k.shown
+                                        : "the key " + k.shown + " with everything below it";
+    if (!args.force && !confirmed("Delete " + what)) {
+        std::cerr << "Nothing was deleted.\n";
+        return 1;
+    }
+    if (args.valueName) {
+        check(RegDeleteValueA(key.get(), args.valueName->c_str()));
+    } else if (args.allValues) {
+        registry::Key tree;
+        check(registry::readTree(key.get(), tree), k.shown);
+        for (const registry::Value& v : tree.values) {
+            LONG rc = RegDeleteValueA(key.get(), v.name.c_str());
+            if (rc != ERROR_FILE_NOT_FOUND)
+                check(rc);
+        }
+    } else {
+        check(RegDeleteTreeA(HKEY_CURRENT_USER, k.path.c_str()), k.shown);
+    }
+    std::cout << codeText(ERROR_SUCCESS) << "\n";
+    return 0;
+}
+
+int exportKey(const Args& args) {
+    if (args.positional.size() != 2)
+        throw UsageError{"export needs KEY and FILE."};
+    KeyName k = parseKey(args.positional[0]);
+    Key key;
+    check(RegOpenKeyExA(HKEY_CURRENT_USER, k.path.c_str(), 0, KEY_READ, key.out()), k.shown);
+    check(RegSaveKeyA(key.get(), args.positional[1].c_str(), nullptr), args.positional[1]);
+    std::cout << codeText(ERROR_SUCCESS) << "\n";
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        if (!args.empty() && (args[0] == "--store" || args[0].rfind("--store=", 0) == 0)) {
+            std::string file;
+            if (args[0] == "--store") {
+                if (args.size() < 2 || args[1].empty())
+                    throw UsageError{"--store needs a FILE."};
+                file = args[1];
+                args.erase(args.begin(), args.begin() + 2);
+            } else {
+                file = args[0].substr(8);
+                args.erase(args.begin());
+                if (file.empty())
+                    throw UsageError{"--store needs a FILE."};
+            }
+            registry::setStoreFile(file);
+        }
+        if (args.empty())
+            throw UsageError{"No command given."};
+        const std::string command = lower(args[0]);
+        if (command == "--help" || command == "-h" || command == "/?") {
+            std::cout << kHelp << "\nStore file in use: " << registry::storeFile() << "\n";
+            return 0;
+        }
+        std::vector<std::string> rest(args.begin() + 1, args.end());
+        if (command == "query")
+            return query(parseArgs(rest, "v ve"));
+        if (command == "add")
+            return add(parseArgs(rest, "v ve t d f"));
+        if (command == "delete")
+            return remove(parseArgs(rest, "v ve va f"));
+        if (command == "export")
+            return exportKey(parseArgs(rest, ""));
+        throw UsageError{"Unknown command " + args[0] + "."};
+    } catch (const UsageError& e) {
+        std::cerr << "ERROR: " << e.text << "\nType \"quorvane-reg --help\" for usage.\n";
+        return 2;
+    } catch (const Failure& e) {
+        std::cerr << "ERROR: " << e.text << "\n";
+        return 1;
+    }
+}

@@ -1,0 +1,457 @@
+#include "TestMain.h"
+
+#include "Registry.h"
+#include "WriterText.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <map>
+#include <memory>
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+QString binDir() {
+    return qEnvironmentVariable("QUORVANE_BIN_DIR");
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray raw(const char* path, const char* name, DWORD* type = nullptr) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "<no key>";
+    DWORD size = 0;
+    LONG rc = RegQueryValueExA(key, name, nullptr, type, nullptr, &size);
+    QByteArray data(size, '\0');
+    if (rc == ERROR_SUCCESS)
+        rc =
+            RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(data.data()), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        return "<error " + QByteArray::number(rc) + ">";
+    data.resize(size);
+    return data;
+}
+
+void putRaw(const char* path, const char* name, DWORD type, const QByteArray& data) {
+    HKEY key = nullptr;
+    QCOMPARE(RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                             nullptr),
+             ERROR_SUCCESS);
+    QCOMPARE(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.constData()),
+                            static_cast<DWORD>(data.size())),
+             ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+} // namespace
+
+class TestStoreTool : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString store_;
+
+    Run tool(const QStringList& args, const QByteArray& input = QByteArray(),
+             bool withStore = true) {
+        QProcess p;
+        p.start(binDir() + "/src/tools/quorvane-reg",
+                withStore ? QStringList{"--store", store_} + args : args);
+        Run r;
+        if (!p.waitForStarted())
+            return r;
+        p.write(input);
+        p.closeWriteChannel();
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.out = p.readAllStandardOutput();
+        r.err = p.readAllStandardError();
+        return r;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(!binDir().isEmpty(), "QUORVANE_BIN_DIR is not set"); }
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        store_ = dir_->filePath("registry.db");
+        registry::setStoreFile(store_.toStdString());
+    }
+    void cleanup() {
+        if (QFile::exists(store_))
+            QFile::setPermissions(store_, QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    void addStoresAndQueryShows_data() {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<DWORD>("storedType");
+        QTest::addColumn<QByteArray>("shown");
+        QTest::newRow("text") << "REG_SZ"
+                              << "Function A" << QByteArray("Function A", 11) << REG_SZ
+                              << QByteArray("REG_SZ    Function A");
+        QTest::newRow("empty text")
+            << ""
+            << "" << QByteArray(1, '\0') << REG_SZ << QByteArray("REG_SZ    ");
+        QTest::newRow("CR LF") << "reg_sz"
+                               << "line 1\\r\\nline 2" << QByteArray("line 1\r\nline 2", 15)
+                               << REG_SZ << QByteArray("REG_SZ    line 1\\r\\nline 2");
+        QTest::newRow("escapes") << "REG_SZ"
+                                 << "C:\\\\data\\\\x.txt\\t\\x41\\0z"
+                                 << QByteArray("C:\\data\\x.txt\tA\0z", 18) << REG_SZ
+                                 << QByteArray("REG_SZ    C:\\\\data\\\\x.txt\\tA\\0z");
+        QTest::newRow("UTF-8") << "REG_SZ"
+                               << "程式尚未建立！" << QByteArray("程式尚未建立！", 22) << REG_SZ
+                               << QByteArray("REG_SZ    程式尚未建立！");
+        QTest::newRow("expandable") << "REG_EXPAND_SZ"
+                                    << "%HOME%\\\\x" << QByteArray("%HOME%\\x", 9) << REG_EXPAND_SZ
+                                    << QByteArray("REG_EXPAND_SZ    %HOME%\\\\x");
+        QTest::newRow("dword decimal") << "REG_DWORD"
+                                       << "4294967295" << QByteArray("\xff\xff\xff\xff", 4)
+                                       << REG_DWORD << QByteArray("REG_DWORD    0xffffffff");
+        QTest::newRow("dword hex") << "REG_DWORD"
+                                   << "0x2A" << QByteArray("\x2a\0\0\0", 4) << REG_DWORD
+                                   << QByteArray("REG_DWORD    0x0000002a");
+        QTest::newRow("binary") << "REG_BINARY"
+                                << "01 ff20" << QByteArray("\x01\xff\x20", 3) << REG_BINARY
+                                << QByteArray("REG_BINARY    01FF20");
+        QTest::newRow("binary of no bytes")
+            << "REG_BINARY"
+            << "" << QByteArray() << REG_BINARY << QByteArray("REG_BINARY    ");
+    }
+    void addStoresAndQueryShows() {
+        QFETCH(QString, type);
+        QFETCH(QString, data);
+        QFETCH(QByteArray, stored);
+        QFETCH(DWORD, storedType);
+        QFETCH(QByteArray, shown);
+        QStringList args{"add", "HKCU\\Quorvane\\A", "/v", "Title", "/d", data};
+        if (!type.isEmpty())
+            args << "/t" << type;
+        Run r = tool(args);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        DWORD readType = REG_NONE;
+        QCOMPARE(raw("Quorvane\\A", "Title", &readType), stored);
+        QCOMPARE(readType, storedType);
+        r = tool({"query", "HKEY_CURRENT_USER\\Quorvane\\A", "/v", "TITLE"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, "HKEY_CURRENT_USER\\Quorvane\\A\n    TITLE    " + shown + "\n");
+    }
+
+    void queryListsValuesAndSubkeys() {
+        putRaw("Quorvane\\A", "Title", REG_SZ, QByteArray("Function A", 11));
+        putRaw("Quorvane\\A", "", REG_SZ, QByteArray("default", 8));
+        putRaw("Quorvane\\A", "Odd", REG_SZ, QByteArray("\xff\x01\\", 4));
+        putRaw("Quorvane\\A\\b", "x", REG_SZ, QByteArray(1, '\0'));
+        putRaw("Quorvane\\A\\C", "x", REG_SZ, QByteArray(1, '\0'));
+        Run r = tool({"query", "hkcu\\quorvane\\a"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QByteArray("HKEY_CURRENT_USER\\quorvane\\a\n"
+                                   "    Title    REG_SZ    Function A\n"
+                                   "    (Default)    REG_SZ    default\n"
+                                   "    Odd    REG_SZ    \\xff\\x01\\\\\n"
+                                   "\n"
+                                   "HKEY_CURRENT_USER\\quorvane\\a\\b\n"
+                                   "HKEY_CURRENT_USER\\quorvane\\a\\C\n"));
+        r = tool({"query", "HKCU\\Quorvane\\A", "/ve"});
+        QCOMPARE(r.out, QByteArray("HKEY_CURRENT_USER\\Quorvane\\A\n"
+                                   "    (Default)    REG_SZ    default\n"));
+        r = tool({"query", "HKCU"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QByteArray("HKEY_CURRENT_USER\n\nHKEY_CURRENT_USER\\Quorvane\n"));
+    }
+
+    void replaceNeedsForce() {
+        QCOMPARE(tool({"add", "HKCU\\Quorvane\\A", "/v", "Title", "/d", "old"}).code, 0);
+        Run r = tool({"add", "HKCU\\Quorvane\\A", "/v", "title", "/d", "new"});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("already exists") && r.err.contains("/f"), r.err);
+        QCOMPARE(raw("Quorvane\\A", "Title"), QByteArray("old", 4));
+        r = tool({"add", "HKCU\\Quorvane\\A", "/v", "title", "/t", "REG_DWORD", "/d", "7", "/f"});
+        QCOMPARE(r.code, 0);
+        DWORD type = REG_NONE;
+        QCOMPARE(raw("Quorvane\\A", "Title", &type), QByteArray("\7\0\0\0", 4));
+        QCOMPARE(type, REG_DWORD);
+    }
+
+    void addCreatesKeys() {
+        Run r = tool({"add", "HKCU\\Quorvane\\B\\Deep\\"});
+        QCOMPARE(r.code, 0);
+        HKEY key = nullptr;
+        QCOMPARE(RegOpenKeyExA(HKEY_CURRENT_USER, "Quorvane\\B\\Deep", 0, KEY_READ, &key),
+                 ERROR_SUCCESS);
+        RegCloseKey(key);
+        QCOMPARE(tool({"add", "HKCU\\Quorvane\\B\\Deep"}).code, 0); // existing: nothing to do
+    }
+
+    void badCommandLine_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("message");
+        const QString k = "HKCU\\Quorvane\\A";
+        QTest::newRow("other root")
+            << QStringList{"query", "HKLM\\Software"} << QByteArray("HKEY_CURRENT_USER");
+        QTest::newRow("other root, long")
+            << QStringList{"add", "HKEY_LOCAL_MACHINE\\Quorvane"} << QByteArray("refused");
+        QTest::newRow("unknown type")
+            << QStringList{"add", k, "/v", "N", "/t", "REG_QWORD", "/d", "1"}
+            << QByteArray("Unknown type");
+        for (const char* bad : {"4294967296", "-1", "12abc", "0x", "", "0x1g"})
+            QTest::addRow("dword \"%s\"", bad)
+                << QStringList{"add", k, "/v", "N", "/t", "REG_DWORD", "/d", bad}
+                << QByteArray("REG_DWORD data");
+        QTest::newRow("dword without data")
+            << QStringList{"add", k, "/v", "N", "/t", "REG_DWORD"} << QByteArray("/d");
+        for (const char* bad : {"0g", "abc", "1 2"})
+            QTest::addRow("binary \"%s\"", bad)
+                << QStringList{"add", k, "/v", "N", "/t", "REG_BINARY", "/d", bad}
+                << QByteArray("REG_BINARY data");
+        QTest::newRow("unknown escape")
+            << QStringList{"add", k, "/v", "N", "/d", "C:\\data"} << QByteArray("escape \\d");
+        QTest::newRow("lone backslash")
+            << QStringList{"add", k, "/v", "N", "/d", "abc\\"} << QByteArray("backslash");
+        QTest::newRow("short \\x")
+            << QStringList{"add", k, "/v", "N", "/d", "\\x4"} << QByteArray("two hex digits");
+        QTest::newRow("data without name")
+            << QStringList{"add", k, "/d", "x"} << QByteArray("/v NAME");
+        QTest::newRow("/v without name")
+            << QStringList{"query", k, "/v"} << QByteArray("needs an argument");
+        QTest::newRow("unknown switch")
+            << QStringList{"query", k, "/s"} << QByteArray("Unknown switch /s");
+        QTest::newRow("/va on add")
+            << QStringList{"add", k, "/va"} << QByteArray("Unknown switch /va");
+        QTest::newRow("/v and /va")
+            << QStringList{"delete", k, "/v", "N", "/va"} << QByteArray("only one");
+        QTest::newRow("two keys") << QStringList{"query", k, k} << QByteArray("one KEY");
+        QTest::newRow("export without file") << QStringList{"export", k} << QByteArray("FILE");
+        QTest::newRow("delete the root")
+            << QStringList{"delete", "HKCU", "/f"} << QByteArray("cannot be deleted");
+        QTest::newRow("no command") << QStringList{} << QByteArray("No command");
+        QTest::newRow("unknown command") << QStringList{"copy", k} << QByteArray("Unknown command");
+    }
+    void badCommandLine() {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, message);
+        putRaw("Quorvane\\A", "N", REG_SZ, QByteArray("kept", 5));
+        const QByteArray before = fileBytes(store_);
+        Run r = tool(args);
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.startsWith("ERROR: ") && r.err.contains(message), r.err);
+        QVERIFY2(r.err.contains("--help"), r.err);
+        QCOMPARE(r.out, QByteArray());
+        QCOMPARE(fileBytes(store_), before);
+    }
+
+    void storeOptionNeedsFile() {
+        Run r = tool({"--store"}, QByteArray(), false);
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.contains("--store needs a FILE"), r.err);
+        r = tool({"--help"}, QByteArray(), false);
+        QCOMPARE(r.code, 0);
+        for (const char* word : {"query", "add", "delete", "export", "/va", "REG_EXPAND_SZ", "\\r"})
+            QVERIFY2(r.out.contains(word), word);
+    }
+
+    void deleteCommands() {
+        putRaw("Quorvane\\A", "Title", REG_SZ, QByteArray("t", 2));
+        putRaw("Quorvane\\A", "FileName", REG_SZ, QByteArray("f", 2));
+        putRaw("Quorvane\\A", "01", REG_SZ, QByteArray("p", 2));
+        putRaw("Quorvane\\A\\Sub", "x", REG_SZ, QByteArray("s", 2));
+
+        Run r = tool({"delete", "HKCU\\Quorvane\\A", "/v", "Title"}, "no\n");
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("Nothing was deleted"), r.err);
+        QCOMPARE(raw("Quorvane\\A", "Title"), QByteArray("t", 2));
+        QCOMPARE(tool({"delete", "HKCU\\Quorvane\\A", "/v", "Title"}).code, 1); // no answer
+        QCOMPARE(raw("Quorvane\\A", "Title"), QByteArray("t", 2));
+
+        QCOMPARE(tool({"delete", "HKCU\\Quorvane\\A", "/v", "TITLE"}, "yes\n").code, 0);
+        QCOMPARE(raw("Quorvane\\A", "Title"), QByteArray("<error 2>"));
+        r = tool({"delete", "HKCU\\Quorvane\\A", "/v", "Title", "/f"});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("unable to find"), r.err);
+
+        QCOMPARE(tool({"delete", "HKCU\\Quorvane\\A", "/va", "/f"}).code, 0);
+        QCOMPARE(raw("Quorvane\\A", "FileName"), QByteArray("<error 2>"));
+        QCOMPARE(raw("Quorvane\\A", "01"), QByteArray("<error 2>"));
+        QCOMPARE(raw("Quorvane\\A\\Sub", "x"), QByteArray("s", 2));
+
+        QCOMPARE(tool({"delete", "HKCU\\Quorvane\\A", "/f"}).code, 0);
+        QCOMPARE(raw("Quorvane\\A\\Sub", "x"), QByteArray("<no key>"));
+        QCOMPARE(raw("Quorvane\\A", "x"), QByteArray("<no key>"));
+        r = tool({"delete", "HKCU\\Quorvane\\A", "/f"});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("HKEY_CURRENT_USER\\Quorvane\\A") && r.err.contains("unable"),
+                 r.err);
+    }
+
+    void missingKey_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("query") << QStringList{"query", "HKCU\\Quorvane\\Z"};
+        QTest::newRow("query value") << QStringList{"query", "HKCU\\Quorvane\\A", "/v", "None"};
+        QTest::newRow("export") << QStringList{"export", "HKCU\\Quorvane\\Z", "C:\\Quorvane"};
+    }
+    void missingKey() {
+        QFETCH(QStringList, args);
+        putRaw("Quorvane\\A", "Title", REG_SZ, QByteArray("t", 2));
+        Run r = tool(args);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("unable to find the specified registry key or value"), r.err);
+        QCOMPARE(r.out, QByteArray());
+    }
+
+    void readOnlyStore() {
+        putRaw("Quorvane\\A", "Title", REG_SZ, QByteArray("t", 2));
+        QVERIFY(QFile::setPermissions(store_, QFile::ReadOwner));
+        const QByteArray before = fileBytes(store_);
+        for (const QStringList& args :
+             {QStringList{"add", "HKCU\\Quorvane\\A", "/v", "Title", "/d", "x", "/f"},
+              QStringList{"add", "HKCU\\Quorvane\\B"},
+              QStringList{"delete", "HKCU\\Quorvane\\A", "/f"}}) {
+            Run r = tool(args);
+            QCOMPARE(r.code, 1);
+            QVERIFY2(r.err.contains("Access is denied") && r.err.contains(store_.toUtf8()), r.err);
+        }
+        QCOMPARE(tool({"query", "HKCU\\Quorvane\\A"}).code, 0);
+        QCOMPARE(fileBytes(store_), before);
+    }
+
+    void damagedStoreIsLeftAlone_data() {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("garbage") << "garbage";
+        QTest::newRow("truncated database") << "truncated";
+        QTest::newRow("directory") << "directory";
+    }
+    void damagedStoreIsLeftAlone() {
+        QFETCH(QString, damage);
+        if (damage == "directory") {
+            QVERIFY(QDir().mkpath(store_));
+        } else {
+            QByteArray content;
+            if (damage == "garbage") {
+                content.resize(8192);
+                QRandomGenerator(11).fillRange(reinterpret_cast<quint32*>(content.data()), 2048);
+            } else {
+                for (int i = 0; i < 40; ++i)
+                    putRaw("Quorvane\\A", QByteArray::number(i).constData(), REG_SZ,
+                           QByteArray(700, 'x'));
+                content = fileBytes(store_);
+                content.truncate(content.size() / 2 + 100);
+            }
+            QFile f(store_);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(content);
+        }
+        const QByteArray before = fileBytes(store_);
+        const QString k = "HKCU\\Quorvane\\A";
+        for (const QStringList& args :
+             {QStringList{"query", k}, QStringList{"query", "HKCU"},
+              QStringList{"query", k, "/v", "1"}, QStringList{"add", k},
+              QStringList{"add", k, "/v", "1", "/d", "y", "/f"},
+              QStringList{"delete", k, "/v", "1", "/f"}, QStringList{"delete", k, "/va", "/f"},
+              QStringList{"delete", k, "/f"}, QStringList{"export", k, "C:\\Quorvane"}}) {
+            Run r = tool(args);
+            QVERIFY2(r.code == 1, qPrintable(args.join(' ')));
+            QVERIFY2(r.err.contains(("\"" + store_ + "\"").toUtf8()), r.err);
+            QCOMPARE(fileBytes(store_), before);
+            QVERIFY(!QFile::exists(store_ + "-journal"));
+        }
+    }
+
+    // A writer killed at any moment leaves a store that opens, each value its old or a new text.
+    void killedWriterLeavesWholeValues() {
+        std::map<std::string, long long> current;
+        for (long long g = 0; g < 10; ++g) {
+            putRaw("Quorvane\\A", writerName(g).c_str(), REG_SZ,
+                   QByteArray::fromStdString(writerText(g)) + '\0');
+            current[writerName(g)] = g;
+        }
+        QRandomGenerator random(20260);
+        QElapsedTimer clock;
+        clock.start();
+        int kills = 0;
+        int rounds = 0;
+        int journals = 0;
+        for (; kills < 200 && clock.elapsed() < 120000; ++rounds) {
+            const long long first = (rounds + 1) * 1000000LL;
+            QProcess p;
+            p.start(binDir() + "/tests/tools/storewriter",
+                    {store_, "loop", QString::number(first)});
+            QVERIFY(p.waitForStarted());
+            QThread::usleep(random.bounded(2000, 60000));
+            if (p.state() == QProcess::Running) {
+                p.kill(); // SIGKILL
+                ++kills;
+            }
+            QVERIFY(p.waitForFinished());
+            QVERIFY2(p.exitStatus() == QProcess::CrashExit, p.readAllStandardError());
+            journals += QFile::exists(store_ + "-journal");
+
+            HKEY key = nullptr;
+            QCOMPARE(RegOpenKeyExA(HKEY_CURRENT_USER, "Quorvane\\A", 0, KEY_READ, &key),
+                     ERROR_SUCCESS);
+            registry::Key tree;
+            LONG rc = registry::readTree(key, tree);
+            RegCloseKey(key);
+            QCOMPARE(rc, ERROR_SUCCESS);
+            QCOMPARE(tree.values.size(), size_t(10));
+            for (const registry::Value& v : tree.values) {
+                const std::string text(v.data.begin(), v.data.end());
+                const long long g = std::atoll(text.c_str() + 4);
+                const bool same = g == current[v.name];
+                const bool fresh = g >= first && g < first + 1000000 && writerName(g) == v.name;
+                QVERIFY2(same || fresh, text.substr(0, 40).c_str());
+                QVERIFY2(text == writerText(g) + '\0', text.substr(0, 40).c_str());
+                current[v.name] = g;
+            }
+        }
+        QVERIFY2(kills >= 50, qPrintable(QString::number(kills)));
+        long long written = 0;
+        for (auto& [name, g] : current)
+            written += g >= 1000000;
+        QCOMPARE(written, 10); // the writer did get to write, the kills were not all too early
+        qInfo("%d kills, %d of them left a journal to roll back", kills, journals);
+        putRaw("Quorvane\\A", "after", REG_SZ, QByteArray("ok", 3));
+    }
+
+    // Two writers at once, on a store that has no tables yet: each waits for the other's lock.
+    void concurrentWritersLoseNothing() {
+        const int count = 150;
+        QProcess a;
+        QProcess b;
+        for (auto [p, prefix] : {std::pair{&a, "P"}, std::pair{&b, "Q"}})
+            p->start(binDir() + "/tests/tools/storewriter",
+                     {store_, "count", prefix, QString::number(count)});
+        for (QProcess* p : {&a, &b}) {
+            QVERIFY(p->waitForFinished(300000));
+            QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0,
+                     p->readAllStandardError());
+        }
+        for (const char* prefix : {"P", "Q"})
+            for (int i = 0; i < count; ++i) {
+                const QByteArray name = prefix + QByteArray::number(i);
+                QCOMPARE(raw("Quorvane\\A", name.constData()),
+                         QByteArray(prefix) + ' ' + QByteArray::number(i) + '\0');
+            }
+    }
+};
+
+QUORVANE_TEST_MAIN(TestStoreTool)
+#include "tst_storetool.moc"
