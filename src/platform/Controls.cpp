@@ -33,8 +33,9 @@ void TPanel::paintEvent(QPaintEvent* event) {
 }
 
 void TPanel::mousePressEvent(QMouseEvent* event) {
+    // A press a child control left unhandled reaches the panel too; it is not the panel's click.
     if (event->button() == Qt::LeftButton)
-        pressed_ = true;
+        pressed_ = childAt(event->position().toPoint()) == nullptr;
     QFrame::mousePressEvent(event);
 }
 

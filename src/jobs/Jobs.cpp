@@ -1,1 +1,0 @@
-// The job window classes live in this library.
