@@ -67,6 +67,9 @@ TForm::~TForm() {
     const QList<QPointer<TForm>> owned = owned_;
     for (const QPointer<TForm>& form : owned)
         delete form.data();
+    // A freed form leaves its owner's list (also when its constructor failed).
+    if (auto form = qobject_cast<TForm*>(owner_.data()))
+        form->owned_.removeAll(this);
 }
 
 void TForm::showModal() {
