@@ -2,16 +2,22 @@
 
 #include "ui_Halvorn.h"
 
+#include "Controls.h"
+#include "Error.h"
 #include "Fonts.h"
+#include "JobClassRegistry.h"
 #include "MessageBox.h"
 #include "RegistryAccessor.h"
+#include "Tiling.h"
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPainter>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 
 TFormHalvorn* FormHalvorn = nullptr;
@@ -33,6 +39,17 @@ bool insideOtherForm(const QWidget* widget, const QWidget* window) {
         if (qobject_cast<const TForm*>(w))
             return true;
     return false;
+}
+
+// A window handle: an identity of the window that no later window repeats.
+WindowHandle windowHandleOf(QWidget* window) {
+    static WindowHandle last = 0;
+    QVariant handle = window->property("windowHandle");
+    if (!handle.isValid()) {
+        handle = QVariant::fromValue(++last);
+        window->setProperty("windowHandle", handle);
+    }
+    return handle.value<WindowHandle>();
 }
 
 } // namespace
@@ -151,7 +168,7 @@ void TFormHalvorn::FormResize() {
 void TFormHalvorn::retile() {
     // Reached through the main-window reference, as the close hook and tiling of every window are.
     if (FormHalvorn)
-        FormHalvorn->workArea()->tileSubWindows();
+        tileVertically(FormHalvorn->workArea());
 }
 
 void TFormHalvorn::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
@@ -163,18 +180,92 @@ void TFormHalvorn::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
 }
 
 void TFormHalvorn::BBAClick(QObject* sender) {
-    Q_UNUSED(sender);
-    // Opening a slot's job window comes with the job windows.
+    const int n = tagOf(sender);
+    const QString jobName = jobClassPrefix_ + QChar(64 + n);
+    const JobClass jobClass = FindJobClass(jobName);
+    if (!jobClass) {
+        msgbox::showMessage(QString::fromUtf8("程式尚未建立！"));
+        return;
+    }
+    if (findComponent(this, jobName))
+        return;
+
+    // An error in the constructor leaves nothing behind: the half-built window is gone.
+    QObject* created = ConstructJobClass(jobClass, this);
+    auto job = qobject_cast<TForm*>(created);
+    if (!job) {
+        delete created;
+        throw Error(QStringLiteral("Cannot create %1").arg(jobName));
+    }
+
+    const QStringList captionLines{jobName};
+    const QString caption = captionLines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+    // From here an error leaves the window created, hidden and owned.
+    job->setTag(n);
+    if (job->tag() < 1 || job->tag() > SlotCount)
+        throw Error(QStringLiteral("Range check error"));
+    slotHandles_[static_cast<size_t>(job->tag())] = windowHandleOf(job);
+    job->setObjectName(jobName);
+    job->setWindowTitle(caption);
+    QPointer<TFormHalvorn> mainWindow = FormHalvorn;
+    job->OnClose = [mainWindow](TForm* closing, CloseAction& action) {
+        if (mainWindow)
+            mainWindow->FormClose(closing, action);
+    };
+    embedInWorkArea(job);
+    if (auto list = qobject_cast<QListWidget*>(findComponent(job, QStringLiteral("ListBox0"))))
+        list->addItem(jobName);
+
+    job->parentWidget()->show();
+    job->show(); // an error in its show handler is reported there; the window is shown all the same
+
+    if (auto indicator = qobject_cast<QAbstractButton*>(
+            findComponent(this, QStringLiteral("SB") + jobName.back())))
+        SetStatusGlyph(0, indicator);
+    retile();
 }
 
 void TFormHalvorn::FormClose(TForm* sender, CloseAction& action) {
-    Q_UNUSED(sender);
-    Q_UNUSED(action);
-    // Closing the main window ends the program; job windows add their own path here.
+    const QString name = sender->objectName();
+    if (!name.contains(jobClassPrefix_, Qt::CaseSensitive))
+        return;
+    if (auto indicator =
+            qobject_cast<QAbstractButton*>(findComponent(this, QStringLiteral("SB") + name.back())))
+        SetStatusGlyph(1, indicator);
+    const int n = sender->tag();
+    if (n < 1 || n > SlotCount)
+        throw Error(QStringLiteral("Range check error"));
+    slotHandles_[static_cast<size_t>(n)] = 0;
+    action = CloseAction::Free;
 }
 
 void TFormHalvorn::SBRunClick() {
-    // Starting the open jobs comes with the job windows.
+    const QPointer<TFormHalvorn> self(this);
+    for (int n = 1; n <= SlotCount; ++n) {
+        // Timer ticks (whole jobs), opens, closes and another "Run" may all happen in here.
+        QCoreApplication::processEvents();
+        if (!self)
+            return;
+        if (slotHandles_[static_cast<size_t>(n)] == 0)
+            continue;
+        QObject* job = findComponent(this, jobClassPrefix_ + slotLetter(n));
+        if (!job)
+            continue;
+        if (auto timer = qobject_cast<QTimer*>(findComponent(job, QStringLiteral("Timer0"))))
+            setTimerEnabled(timer, true);
+        auto list = qobject_cast<QListWidget*>(findComponent(job, QStringLiteral("ListBox0")));
+        if (list && list->count() > 0)
+            if (QObject* panel = findComponent(job, QStringLiteral("Panel0")))
+                panel->setProperty("caption", list->item(0)->text());
+    }
+}
+
+void TFormHalvorn::embedInWorkArea(TForm* job) {
+    auto frame = new QMdiSubWindow;
+    frame->setWidget(job);
+    workArea()->addSubWindow(frame);
+    // The frame belongs to the job window: it goes when the window is freed, by whatever route.
+    connect(job, &QObject::destroyed, frame, &QObject::deleteLater);
 }
 
 void TFormHalvorn::runLinkSetup() {

@@ -58,6 +58,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Makes the job window a framed sub-window of the work area, hidden until shown.
+    void embedInWorkArea(TForm* job);
     // Runs the link setup dialog modally, owned by this window.
     void runLinkSetup();
 

@@ -1,6 +1,7 @@
 #include "Startup.h"
 
 #include "Application.h"
+#include "ClassAuto.h"
 #include "Fonts.h"
 #include "Halvorn.h"
 
@@ -11,6 +12,7 @@
 #include <memory>
 
 int runProgram(int argc, char** argv, const std::function<void()>& onIdle) {
+    InitializeClassAuto();
     Application app(argc, argv);
     installFontSubstitutions();
 
@@ -26,5 +28,6 @@ int runProgram(int argc, char** argv, const std::function<void()>& onIdle) {
     int result = app.exec();
     // The job windows go with the main window; their close handler does not run.
     mainWindow.reset();
+    FinalizeClassAuto();
     return result;
 }
