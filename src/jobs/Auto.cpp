@@ -1,6 +1,7 @@
 #include "Auto.h"
 
 #include "Controls.h"
+#include "Fonts.h"
 #include "TimeFormat.h"
 #include "ui_Auto.h"
 
@@ -21,13 +22,7 @@ TFormAuto::TFormAuto(QObject* owner) : TForm(owner), ui_(std::make_unique<Ui::Fo
     ui_->FormAutoLayout->removeWidget(ListBox0);
     ui_->FormAutoLayout->insertWidget(1, ListBox0);
 
-    // Form descriptions carry point sizes only; the windows are laid out in pixels.
-    QFont windowFont = font();
-    windowFont.setPixelSize(11);
-    setFont(windowFont);
-    QFont panelFont = Panel0->font();
-    panelFont.setPixelSize(16);
-    Panel0->setFont(panelFont);
+    applyPixelFonts(this);
 
     Timer0 = new QTimer(this);
     Timer0->setObjectName(QStringLiteral("Timer0"));
