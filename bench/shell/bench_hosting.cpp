@@ -66,9 +66,9 @@ int main(int argc, char** argv) {
             reg.writeString(QStringLiteral("Title"), QStringLiteral("Function ") + QLatin1Char(c));
         }
     }
-    int unregistered = 0;
+    int boxes = 0;
     msgbox::setHook([&](const msgbox::Shown&) {
-        ++unregistered;
+        ++boxes;
         return msgbox::Answer::Ok;
     });
 
@@ -105,8 +105,8 @@ int main(int argc, char** argv) {
     for (int n = 1; n <= 26; ++n)
         open += w.slotHandle(n) != 0;
 
-    std::printf("open 26 slots one after another (%d windows, %d slot(s) without a class):\n", open,
-                unregistered);
+    std::printf("open 26 slots one after another (%d windows, %d message box(es) answered):\n",
+                open, boxes);
     std::printf("  total %.1f ms, mean %.2f ms a slot, slowest %c %.2f ms, final tile %.2f ms\n",
                 openAll, openAll / 26, 64 + slowestSlot, slowest, tile);
     std::printf("  per slot (ms):");

@@ -6,7 +6,6 @@
 
 namespace {
 
-// Alphabetical; slot Q stays unregistered until its window class exists.
 // clang-format off
 const QMetaObject* const registrationClasses[] = {
     &FormAutoA::staticMetaObject,
@@ -25,6 +24,7 @@ const QMetaObject* const registrationClasses[] = {
     &FormAutoN::staticMetaObject,
     &FormAutoO::staticMetaObject,
     &FormAutoP::staticMetaObject,
+    &FormAutoQ::staticMetaObject,
     &FormAutoR::staticMetaObject,
     &FormAutoS::staticMetaObject,
     &FormAutoT::staticMetaObject,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AutoLetters.h"
+#include "AutoQ.h"
 
 class FormAutoA : public TFormAutoA {
     Q_OBJECT
@@ -98,6 +99,12 @@ class FormAutoP : public TFormAutoP {
     Q_OBJECT
 public:
     Q_INVOKABLE explicit FormAutoP(QObject* owner) : TFormAutoP(owner) {}
+};
+
+class FormAutoQ : public TFormAutoQ {
+    Q_OBJECT
+public:
+    Q_INVOKABLE explicit FormAutoQ(QObject* owner) : TFormAutoQ(owner) {}
 };
 
 class FormAutoR : public TFormAutoR {

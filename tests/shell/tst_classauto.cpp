@@ -20,8 +20,6 @@ void TestClassAuto::registersAlphabeticallyAndUnregistersTheRegistrationClasses(
     QStringList expected = {"FormAutoA", "TFormAutoA", "TFormAuto", "TForm", "QWidget", "QObject"};
     QStringList jobNames = {"TFormAutoA"};
     for (char letter = 'B'; letter <= 'Z'; ++letter) {
-        if (letter == 'Q')
-            continue;
         expected << QStringLiteral("FormAuto") + QLatin1Char(letter)
                  << QStringLiteral("TFormAuto") + QLatin1Char(letter);
         jobNames << QStringLiteral("TFormAuto") + QLatin1Char(letter);
@@ -32,7 +30,8 @@ void TestClassAuto::registersAlphabeticallyAndUnregistersTheRegistrationClasses(
         QVERIFY(registration);
         QCOMPARE(registration->superClass(), FindJobClass(job));
     }
-    QCOMPARE(FindJobClass(QStringLiteral("TFormAutoQ")), nullptr);
+    // The database job window derives from the plain form: its walk stops there.
+    QCOMPARE(FindJobClass(QStringLiteral("tformautoq"))->superClass(), &TForm::staticMetaObject);
 
     FinalizeClassAuto();
     for (const QString& job : jobNames) {

@@ -1,6 +1,7 @@
 #include "AppTitle.h"
 #include "Auto.h"
 #include "AutoLetters.h"
+#include "AutoQ.h"
 #include "ClassAuto.h"
 #include "Controls.h"
 #include "Error.h"
@@ -181,7 +182,12 @@ class TestHosting : public QObject {
     }
 
 private slots:
-    void initTestCase() { InitializeClassAuto(); }
+    void initTestCase() {
+        // No data sources: the database job window's connections fail at once when it shows.
+        qputenv("ODBCINI", (dir_.path() + QStringLiteral("/odbc.ini")).toLocal8Bit());
+        qputenv("ODBCSYSINI", dir_.path().toLocal8Bit());
+        InitializeClassAuto();
+    }
     void cleanupTestCase() { FinalizeClassAuto(); }
     void init() {
         registry::setStoreFile(
@@ -219,6 +225,7 @@ private slots:
     void closingFreesTheSlot_data();
     void closingFreesTheSlot();
     void closingTheMainWindowSkipsTheJobCloseHandler();
+    void databaseJobWindowHasNoList();
     void runWithNothingOpen();
     void runHandlesTheSlotsInOrder();
     void runEnablesTheTimerBeforeTheCaption();
@@ -422,6 +429,25 @@ void TestHosting::closingTheMainWindowSkipsTheJobCloseHandler() {
     delete w;
     QVERIFY(a.isNull() && b.isNull() && frameA.isNull());
     freeDeferred();
+}
+
+void TestHosting::databaseJobWindowHasNoList() {
+    TFormHalvorn w;
+    showMain(w);
+    open(w, 1);
+    open(w, 17);
+    auto q = qobject_cast<TFormAutoQ*>(job(w, 17));
+    QVERIFY(q);
+    QVERIFY(q->isVisible());
+    QVERIFY(lit(w, 17));
+    QCOMPARE(findComponent(q, QStringLiteral("ListBox0")), nullptr);
+    QCOMPARE(frameOf(q)->geometry(), tiles(w, 2).at(1));
+    const QString caption = q->Panel0->caption();
+    w.SBRunClick();
+    QVERIFY(q->Timer0->isActive());
+    QCOMPARE(q->Panel0->caption(), caption);
+    QCOMPARE(autoJob(w, 1)->Panel0->caption(), QStringLiteral("TFormAutoA"));
+    setTimerEnabled(q->Timer0, false);
 }
 
 void TestHosting::runWithNothingOpen() {
