@@ -216,7 +216,9 @@ private slots:
     }
 
     void openingASlot();
+    void ctrlLetterOpensADisabledSlot_data();
     void ctrlLetterOpensADisabledSlot();
+    void keysInsideAJobWindowStayThere();
     void unknownJobName_data();
     void unknownJobName();
     void errorWhileCreatingLeavesNoWindow();
@@ -279,17 +281,40 @@ void TestHosting::openingASlot() {
     QCOMPARE(frameOf(b)->geometry(), tiles(w, 2).at(1));
 }
 
+void TestHosting::ctrlLetterOpensADisabledSlot_data() {
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Ctrl") << int(Qt::ControlModifier);
+    QTest::newRow("Ctrl+Shift") << int(Qt::ControlModifier | Qt::ShiftModifier);
+}
+
 void TestHosting::ctrlLetterOpensADisabledSlot() {
+    QFETCH(int, modifiers);
     TFormHalvorn w;
     showMain(w);
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QVERIFY(!button(w, "BBD")->isEnabled());
     QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &w;
-    QTest::keyClick(target, Qt::Key_D, Qt::ControlModifier);
+    QTest::keyClick(target, Qt::Key_D, Qt::KeyboardModifiers(modifiers));
     QVERIFY(autoJob(w, 4));
     QVERIFY(lit(w, 4));
     QVERIFY(w.slotHandle(4) != 0);
+}
+
+void TestHosting::keysInsideAJobWindowStayThere() {
+    TFormHalvorn w;
+    showMain(w);
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::mouseClick(button(w, "BBA"), Qt::LeftButton);
+    auto a = autoJob(w, 1);
+    QVERIFY(a);
+    auto memo = qobject_cast<QWidget*>(findComponent(a, QStringLiteral("Memo0")));
+    QVERIFY(memo);
+    memo->setFocus();
+    QTest::keyClick(memo, Qt::Key_B, Qt::ControlModifier);
+    QVERIFY(!autoJob(w, 2));
+    QCOMPARE(w.slotHandle(2), WindowHandle(0));
 }
 
 void TestHosting::unknownJobName_data() {
