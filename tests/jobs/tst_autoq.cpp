@@ -1,6 +1,7 @@
 // The database job window: its caption lines, its real connections (SQLite and PostgreSQL through
 // unixODBC), its timer chain and run, and its close while the run processes events.
 #include "Ado.h"
+#include "Auto.h"
 #include "AutoQ.h"
 #include "Controls.h"
 #include "Error.h"
@@ -392,6 +393,27 @@ private slots:
         QCOMPARE(inner.size(), 1001);
         QCOMPARE(inner.last(), 1000);
         QVERIFY(std::is_sorted(inner.begin(), inner.end()));
+    }
+
+    // A base job window's job, which processes no events, runs whole inside this window's run,
+    // and this run stands still meanwhile.
+    void baseJobRunsInsideTheRun() {
+        setJobStepPause(std::chrono::milliseconds(1));
+        auto window = shownWindow("T\r\n\r\n\r\n");
+        TFormAuto job(nullptr);
+        auto jobBar = job.findChild<QProgressBar*>(QStringLiteral("ProgressBar0"));
+        QList<int> runPositionsDuringJob;
+        connect(jobBar, &QProgressBar::valueChanged, this,
+                [&] { runPositionsDuringJob << window->ProgressBar0->value(); });
+        QTimer::singleShot(100, &job, [&] { job.Panel0Click(nullptr); });
+        window->SBRunClick(nullptr);
+        QCOMPARE(jobBar->value(), 1000);
+        QVERIFY(runPositionsDuringJob.size() >= 1000);
+        const int first = runPositionsDuringJob.first();
+        QVERIFY(first > 0 && first < 1000);
+        QVERIFY(std::all_of(runPositionsDuringJob.begin(), runPositionsDuringJob.end(),
+                            [&](int v) { return v == first; }));
+        QCOMPARE(window->ProgressBar0->value(), 1000);
     }
 
     void closeDuringRun_data() {
