@@ -192,6 +192,30 @@ private slots:
         QCOMPARE(type, REG_DWORD);
     }
 
+    // The export reports what happened; the hive itself is checked with the writer's own tests.
+    void exportReportsSuccessAndFailure() {
+        QCOMPARE(tool({"add", "HKCU\\Quorvane\\A", "/v", "Title", "/d", "Function A"}).code, 0);
+        const QString file = dir_->filePath("settings.hiv");
+        Run r = tool({"export", "HKCU\\Quorvane", "Z:" + file});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains("successfully"), r.out);
+        QFile hive(file);
+        QVERIFY(hive.open(QIODevice::ReadOnly));
+        const QByteArray written = hive.readAll();
+        QVERIFY(written.startsWith("regf"));
+        hive.close();
+
+        r = tool({"export", "HKCU\\Quorvane", "Z:" + file});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("already exists"), r.err);
+        QVERIFY(hive.open(QIODevice::ReadOnly));
+        QCOMPARE(hive.readAll(), written);
+
+        r = tool({"export", "HKCU\\Missing", "Z:" + dir_->filePath("other.hiv")});
+        QCOMPARE(r.code, 1);
+        QVERIFY(!QFile::exists(dir_->filePath("other.hiv")));
+    }
+
     void addCreatesKeys() {
         Run r = tool({"add", "HKCU\\Quorvane\\B\\Deep\\"});
         QCOMPARE(r.code, 0);
