@@ -17,17 +17,3 @@ void centreOnScreen(QWidget* window) {
     frame.moveCenter(screen->availableGeometry().center());
     window->move(frame.topLeft());
 }
-
-void usePixelFonts(QWidget* root) {
-    QList<QWidget*> widgets{root};
-    widgets += root->findChildren<QWidget*>();
-    for (QWidget* widget : widgets) {
-        if (!widget->testAttribute(Qt::WA_SetFont))
-            continue;
-        QFont font = widget->font();
-        if (font.pointSizeF() <= 0)
-            continue;
-        font.setPixelSize(qRound(font.pointSizeF() * 96.0 / 72.0));
-        widget->setFont(font);
-    }
-}

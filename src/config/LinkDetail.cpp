@@ -1,6 +1,7 @@
 #include "LinkDetail.h"
 
 #include "DialogSupport.h"
+#include "Fonts.h"
 #include "Memo.h"
 #include "RegistryAccessor.h"
 #include "ui_LinkDetail.h"
@@ -28,7 +29,7 @@ void setBaseColour(QWidget* memo, const QColor& colour) {
 
 TFormLinkDetail::TFormLinkDetail(QObject* owner) : TForm(owner), ui(new Ui::FormLinkDetail) {
     ui->setupUi(this);
-    usePixelFonts(this);
+    applyPixelFonts(this);
     attachDialogToOwner(this, owner);
     for (int n = 1; n <= parameterCount; ++n)
         parameterMemo(n)->installEventFilter(this);

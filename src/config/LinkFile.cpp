@@ -1,6 +1,7 @@
 #include "LinkFile.h"
 
 #include "DialogSupport.h"
+#include "Fonts.h"
 #include "LinkDetail.h"
 #include "Memo.h"
 #include "RegistryAccessor.h"
@@ -37,7 +38,7 @@ static void initResources() {
 TFormLinkFile::TFormLinkFile(QObject* owner) : TForm(owner), ui(new Ui::FormLinkFile) {
     initResources();
     ui->setupUi(this);
-    usePixelFonts(this);
+    applyPixelFonts(this);
     attachDialogToOwner(this, owner);
     ui->BBClose->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
     for (QLabel* label : findChildren<QLabel*>())
