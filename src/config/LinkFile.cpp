@@ -161,7 +161,7 @@ void TFormLinkFile::SB01Click(QObject* sender) {
 }
 
 void TFormLinkFile::SBAClick(QObject*) {
-    // The directory picker that fills the row's file-name field is not part of this build yet.
+    // Not wired to the directory picker yet: pressing a browse button does nothing.
 }
 
 void TFormLinkFile::Button1Click(QObject*) {
