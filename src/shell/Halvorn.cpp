@@ -6,6 +6,7 @@
 #include "Error.h"
 #include "Fonts.h"
 #include "JobClassRegistry.h"
+#include "LinkFile.h"
 #include "MessageBox.h"
 #include "RegistryAccessor.h"
 #include "Tiling.h"
@@ -274,7 +275,8 @@ void TFormHalvorn::embedInWorkArea(TForm* job) {
 }
 
 void TFormHalvorn::runLinkSetup() {
-    // The link setup dialog comes with the settings dialogs.
+    const std::unique_ptr<TFormLinkFile> dialog = std::make_unique<TFormLinkFile>(this);
+    dialog->showModal();
 }
 
 bool TFormHalvorn::eventFilter(QObject* watched, QEvent* event) {
@@ -291,16 +293,28 @@ bool TFormHalvorn::eventFilter(QObject* watched, QEvent* event) {
         auto widget = qobject_cast<QWidget*>(watched);
         if (!widget || widget->window() != this)
             break;
+        // A key the focused control ignores travels on to its parents. The handler may have
+        // run a modal dialog meanwhile and left no focus, so the focus test alone would take
+        // that delivery to the window for a new key and run the handler twice.
+        auto key = static_cast<QKeyEvent*>(event);
+        if (event == previewedKey_ && key->key() == previewedCode_ && previewedTarget_ &&
+            widget != previewedTarget_ && widget->isAncestorOf(previewedTarget_))
+            break;
         QWidget* focus = QApplication::focusWidget();
         if (widget != focus && !(focus == nullptr && widget == this))
             break;
         if (insideOtherForm(widget, this))
             break;
-        auto key = static_cast<QKeyEvent*>(event);
+        previewedKey_ = event;
+        previewedCode_ = key->key();
+        previewedTarget_ = widget;
         if (int code = virtualKeyCode(key->key()))
             runGuarded([&] { FormKeyDown(code, key->modifiers()); });
         break;
     }
+    case QEvent::KeyRelease:
+        previewedKey_ = nullptr; // the press has travelled all the way
+        break;
     default:
         break;
     }

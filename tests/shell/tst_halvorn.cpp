@@ -46,6 +46,8 @@ private slots:
         // A fresh, empty store for every test.
         registry::setStoreFile(
             (dir_.path() + QStringLiteral("/store%1.db").arg(++storeCount_)).toStdString());
+        // A profile that has been set up: the first-start setup dialog does not run.
+        RegistryAccessor().createKey(QStringLiteral("Quorvane"));
         shown_.clear();
         msgbox::setHook([this](const msgbox::Shown& s) {
             shown_.append(s);

@@ -1,0 +1,171 @@
+#include "LinkFile.h"
+
+#include "DialogSupport.h"
+#include "Fonts.h"
+#include "LinkDetail.h"
+#include "Memo.h"
+#include "RegistryAccessor.h"
+#include "ui_LinkFile.h"
+
+#include <QEvent>
+#include <QFocusEvent>
+#include <QStyle>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr int slotCount = 26;
+
+QChar slotLetter(int slot) {
+    return QChar(64 + slot);
+}
+
+template <class T> T* control(const QObject* owner, const QString& name) {
+    auto found = qobject_cast<T*>(findComponent(owner, name));
+    if (!found)
+        throw std::logic_error("missing control " + name.toStdString());
+    return found;
+}
+
+} // namespace
+
+// Outside any namespace: the macro declares the resource initialiser of this library.
+static void initResources() {
+    Q_INIT_RESOURCE(config);
+}
+
+TFormLinkFile::TFormLinkFile(QObject* owner) : TForm(owner), ui(new Ui::FormLinkFile) {
+    initResources();
+    ui->setupUi(this);
+    applyPixelFonts(this);
+    attachDialogToOwner(this, owner);
+    ui->BBClose->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+    for (QLabel* label : findChildren<QLabel*>())
+        label->resize(label->sizeHint().width(), label->height());
+
+    for (int n = 1; n <= slotCount; ++n) {
+        titleMemo(n)->installEventFilter(this);
+        auto detail = control<QToolButton>(this, QStringLiteral("SB%1").arg(n, 2, 10, QChar('0')));
+        connect(detail, &QToolButton::clicked, this,
+                [this, detail] { runGuarded([&] { SB01Click(detail); }); });
+        auto browse = control<QToolButton>(this, QStringLiteral("SB") + slotLetter(n));
+        connect(browse, &QToolButton::clicked, this,
+                [this, browse] { runGuarded([&] { SBAClick(browse); }); });
+    }
+    connect(ui->BBClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(ui->Button1, &QPushButton::clicked, this,
+            [this] { runGuarded([&] { Button1Click(ui->Button1); }); });
+    OnClose = [this](TForm* sender, CloseAction& action) { FormClose(sender, action); };
+
+    centreOnScreen(this);
+    ui->BBClose->setFocus();
+
+    // An error while loading is reported and the dialog still opens with the rows loaded so far.
+    // The rows it never loaded are disabled and not saved: saving them would overwrite stored
+    // titles and file names with empty texts.
+    runGuarded([this] { FormCreate(); });
+    for (int n = rowsLoaded_ + 1; n <= slotCount; ++n) {
+        titleMemo(n)->setEnabled(false);
+        fileNameField(n)->setEnabled(false);
+        control<QToolButton>(this, QStringLiteral("SB") + slotLetter(n))->setEnabled(false);
+    }
+}
+
+TFormLinkFile::~TFormLinkFile() = default;
+
+QString TFormLinkFile::slotKey(int slot) const {
+    return keyName_ + QLatin1Char('\\') + slotLetter(slot);
+}
+
+QPlainTextEdit* TFormLinkFile::titleMemo(int slot) const {
+    return control<QPlainTextEdit>(this, QStringLiteral("Memo") + slotLetter(slot));
+}
+
+QLineEdit* TFormLinkFile::fileNameField(int slot) const {
+    return control<QLineEdit>(this, QStringLiteral("ExeName") + slotLetter(slot));
+}
+
+void TFormLinkFile::openSlotKey(RegistryAccessor& reg, int slot) const {
+    // A failed open would leave the previous key current and the writes would land there.
+    if (!reg.openKey(slotKey(slot), false))
+        reg.closeKey();
+}
+
+void TFormLinkFile::FormCreate() {
+    keyName_ = QStringLiteral("Quorvane");
+    RegistryAccessor reg;
+    if (!reg.keyExists(keyName_)) {
+        for (int n = 1; n <= slotCount; ++n) {
+            reg.openKey(keyName_, true);
+            if (!reg.keyExists(slotKey(n)))
+                reg.createKey(slotKey(n));
+            openSlotKey(reg, n);
+            reg.writeString(QStringLiteral("Title"), QStringLiteral("Function ") + slotLetter(n));
+            reg.writeString(QStringLiteral("FileName"), QString());
+            reg.closeKey();
+        }
+    }
+    for (int n = 1; n <= slotCount; ++n) {
+        reg.openKey(keyName_, true);
+        if (!reg.keyExists(slotKey(n)))
+            reg.createKey(slotKey(n));
+        openSlotKey(reg, n);
+        const QString title = reg.readString(QStringLiteral("Title"));
+        const QString fileName = reg.readString(QStringLiteral("FileName"));
+        reg.closeKey();
+        setMemoText(titleMemo(n), title);
+        fileNameField(n)->setText(fileName);
+        rowsLoaded_ = n;
+    }
+}
+
+void TFormLinkFile::FormClose(TForm*, CloseAction&) {
+    RegistryAccessor reg;
+    for (int n = 1; n <= rowsLoaded_; ++n) {
+        openSlotKey(reg, n);
+        reg.writeString(QStringLiteral("Title"), memoText(titleMemo(n)));
+        reg.writeString(QStringLiteral("FileName"), fileNameField(n)->text());
+        reg.closeKey();
+    }
+}
+
+bool TFormLinkFile::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn) {
+        MemoAEnter(watched);
+    } else if (event->type() == QEvent::FocusOut) {
+        // Another window taking the focus (a box, the detail dialog) does not leave the memo.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            MemoAExit(watched);
+    }
+    return TForm::eventFilter(watched, event);
+}
+
+void TFormLinkFile::MemoAEnter(QObject* sender) {
+    auto memo = static_cast<QWidget*>(sender);
+    memo->resize(memo->width(), 100);
+    memo->raise();
+}
+
+void TFormLinkFile::MemoAExit(QObject* sender) {
+    auto memo = static_cast<QWidget*>(sender);
+    memo->resize(memo->width(), 24);
+    memo->raise();
+}
+
+void TFormLinkFile::SB01Click(QObject* sender) {
+    const std::unique_ptr<TFormLinkDetail> detail = std::make_unique<TFormLinkDetail>(this);
+    detail->setWindowTitle(keyName_ + QLatin1Char('\\') + slotLetter(tagOf(sender)));
+    detail->showModal();
+}
+
+void TFormLinkFile::SBAClick(QObject*) {
+    // Not wired to the directory picker yet: pressing a browse button does nothing.
+}
+
+void TFormLinkFile::Button1Click(QObject*) {
+    RegistryAccessor reg(KEY_ALL_ACCESS);
+    reg.openKeyReadOnly(keyName_); // sets the access mask the save uses
+    reg.saveKey(keyName_, QStringLiteral("C:\\") + keyName_);
+}

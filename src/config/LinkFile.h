@@ -1,0 +1,42 @@
+// The link setup dialog: title, linked file name, parameters and browse button of all 26 slots.
+#pragma once
+
+#include "Form.h"
+
+#include <memory>
+
+class QLineEdit;
+class QPlainTextEdit;
+class RegistryAccessor;
+
+namespace Ui {
+class FormLinkFile;
+}
+
+class TFormLinkFile : public TForm {
+    Q_OBJECT
+public:
+    explicit TFormLinkFile(QObject* owner);
+    ~TFormLinkFile() override;
+
+    void FormCreate();
+    void FormClose(TForm* sender, CloseAction& action);
+    void MemoAEnter(QObject* sender);
+    void MemoAExit(QObject* sender);
+    void SB01Click(QObject* sender);
+    void SBAClick(QObject* sender);
+    void Button1Click(QObject* sender);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QString slotKey(int slot) const;
+    QPlainTextEdit* titleMemo(int slot) const;
+    QLineEdit* fileNameField(int slot) const;
+    void openSlotKey(RegistryAccessor& reg, int slot) const;
+
+    std::unique_ptr<Ui::FormLinkFile> ui;
+    QString keyName_;
+    int rowsLoaded_ = 0;
+};
