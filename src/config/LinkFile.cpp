@@ -2,6 +2,7 @@
 
 #include "DialogSupport.h"
 #include "Fonts.h"
+#include "GetPath.h"
 #include "LinkDetail.h"
 #include "Memo.h"
 #include "RegistryAccessor.h"
@@ -9,6 +10,7 @@
 
 #include <QEvent>
 #include <QFocusEvent>
+#include <QLineEdit>
 #include <QStyle>
 
 #include <stdexcept>
@@ -160,8 +162,15 @@ void TFormLinkFile::SB01Click(QObject* sender) {
     detail->showModal();
 }
 
-void TFormLinkFile::SBAClick(QObject*) {
-    // Not wired to the directory picker yet: pressing a browse button does nothing.
+void TFormLinkFile::SBAClick(QObject* sender) {
+    // The browse button stands at the right end of the row's file-name field and serves it.
+    auto field = qobject_cast<QLineEdit*>(
+        findComponent(this, QStringLiteral("ExeName") + slotLetter(tagOf(sender))));
+    if (!field)
+        return;
+    const QString path = TFormGetPath::Browse(this, field->text());
+    if (!path.isEmpty())
+        field->setText(path);
 }
 
 void TFormLinkFile::Button1Click(QObject*) {

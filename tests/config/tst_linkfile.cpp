@@ -1,3 +1,5 @@
+#include "Drives.h"
+#include "GetPath.h"
 #include "LinkFile.h"
 #include "Memo.h"
 #include "StoreHelpers.h"
@@ -9,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 
 #include <memory>
@@ -299,6 +302,49 @@ private slots:
             QVERIFY2(bottom - top <= 3, qPrintable(QString(l)));
             QCOMPARE(browse->x(), exeName(&dialog, l)->geometry().right());
         }
+    }
+
+    // The browse button of a row opens the picker on the row's file name and puts the chosen
+    // file there; cancelling leaves the field as it was.
+    void browseFillsTheFileNameField_data() {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("file chosen") << true;
+        QTest::newRow("cancelled") << false;
+    }
+    void browseFillsTheFileNameField() {
+        QFETCH(bool, confirm);
+        seed();
+        QTemporaryDir tree;
+        for (const char* name : {"a.txt", "b.txt"}) {
+            QFile f(tree.filePath(QLatin1String(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        drives::mapDrive(QLatin1Char('T'), tree.path());
+        TFormLinkFile dialog(nullptr);
+        QLineEdit* field = child<QLineEdit>(&dialog, "ExeNameC");
+        field->setText(QStringLiteral("T:\\a.txt"));
+        QString shownName;
+        QTimer::singleShot(0, &dialog, [&] {
+            for (const QPointer<TForm>& form : dialog.ownedForms()) {
+                auto picker = qobject_cast<TFormGetPath*>(form.data());
+                if (!picker)
+                    continue;
+                auto edit = picker->findChild<QLineEdit*>(QStringLiteral("DirectoryName"));
+                shownName = edit->text();
+                edit->setText(QStringLiteral("T:\\b.txt"));
+                QTest::keyClick(edit, Qt::Key_Return);
+                picker->findChild<QPushButton*>(confirm ? "BBOK" : "BBCancel")->click();
+            }
+        });
+        QTimer::singleShot(5000, [] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
+        });
+        QTest::mouseClick(child<QToolButton>(&dialog, "SBC"), Qt::LeftButton);
+        QCOMPARE(shownName, QStringLiteral("T:\\"));
+        QCOMPARE(field->text(),
+                 confirm ? QStringLiteral("T:\\b.txt") : QStringLiteral("T:\\a.txt"));
+        QCOMPARE(child<QLineEdit>(&dialog, "ExeNameB")->text(), QString());
     }
 
     void saveKeyShowsNothing() {
