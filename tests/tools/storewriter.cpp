@@ -1,6 +1,6 @@
 // Test helper: writes the settings store as fast as it can.
 //   storewriter STORE loop FIRST    writes Quorvane\A\V0..V9 with generation FIRST, FIRST+1, ...
-//                                   until it is killed
+//                                   until it is killed; prints "ready" once V0..V9 are written
 //   storewriter STORE count PREFIX N  writes N values PREFIX0 .. PREFIX<N-1>, reading the whole
 //                                   tree after each, and exits 0 when every call succeeded
 #include "Registry.h"
@@ -38,9 +38,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (mode == "loop") {
-        for (long long g = std::atoll(argv[3]);; ++g)
+        const long long first = std::atoll(argv[3]);
+        for (long long g = first;; ++g) {
             if (!set(key, writerName(g), writerText(g)))
                 return 1;
+            if (g == first + 9) {
+                // Every value written once: the test kills at random moments from here on.
+                std::puts("ready");
+                std::fflush(stdout);
+            }
+        }
     }
     if (mode == "count" && argc == 5) {
         const std::string prefix = argv[3];
