@@ -345,6 +345,7 @@ private slots:
         QCOMPARE(field->text(),
                  confirm ? QStringLiteral("T:\\b.txt") : QStringLiteral("T:\\a.txt"));
         QCOMPARE(child<QLineEdit>(&dialog, "ExeNameB")->text(), QString());
+        drives::resetMapping();
     }
 
     void saveKeyShowsNothing() {
@@ -353,9 +354,13 @@ private slots:
         // C: is the home directory: the export must not land in the real one.
         struct HomeRestorer {
             QByteArray old = qgetenv("HOME");
-            ~HomeRestorer() { qputenv("HOME", old); }
+            ~HomeRestorer() {
+                qputenv("HOME", old);
+                drives::resetMapping();
+            }
         } restoreHome;
         qputenv("HOME", home.path().toUtf8());
+        drives::resetMapping(); // C: is the home directory as it is now
         const QString before = store::dump();
         BoxRecorder boxes;
         {

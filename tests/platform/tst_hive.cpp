@@ -1,6 +1,7 @@
 // The hive writer and RegSaveKeyA: trees saved through the registry layer are read back by two
 // independent readers (hivex's hivexregedit and libregf's regfexport) and by a structural parser
 // of our own that checks what those readers let pass.
+#include "Drives.h"
 #include "HiveWriter.h"
 #include "Registry.h"
 #include "TestMain.h"
@@ -664,6 +665,7 @@ private slots:
         // C: is the home directory: keep this test's files out of the real one.
         QVERIFY(home_.isValid());
         qputenv("HOME", home_.path().toUtf8());
+        drives::resetMapping(); // the drive layer reads the home directory once
     }
 
     void init() {
