@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -423,6 +424,18 @@ struct Call {
         else if ((key.access & needed) != needed)
             status = ERROR_ACCESS_DENIED;
     }
+
+    // Opens the store for this call and checks that the handle's key still exists.
+    LONG openStore(std::optional<Store>& store, bool write) const {
+        if (status != ERROR_SUCCESS)
+            return status;
+        store.emplace(write);
+        if (store->status() != ERROR_SUCCESS)
+            return store->status();
+        if (!store->keyExists(key.id))
+            return store->orFailure(ERROR_KEY_DELETED);
+        return ERROR_SUCCESS;
+    }
 };
 
 LONG openOrCreate(HKEY key, const char* subKey, REGSAM sam, bool create, HKEY* result,
@@ -438,13 +451,12 @@ LONG openOrCreate(HKEY key, const char* subKey, REGSAM sam, bool create, HKEY* r
     if (sam & gDeniedRights)
         return ERROR_ACCESS_DENIED;
 
-    Store store(create);
-    if (store.status() != ERROR_SUCCESS)
-        return store.status();
+    std::optional<Store> opened;
+    if (LONG rc = call.openStore(opened, create); rc != ERROR_SUCCESS)
+        return rc;
+    Store& store = *opened;
     if ((sam & kWriteRights) && store.readOnly())
         return ERROR_ACCESS_DENIED;
-    if (!store.keyExists(call.key.id))
-        return store.orFailure(ERROR_KEY_DELETED);
 
     std::int64_t id = call.key.id;
     bool created = false;
@@ -550,13 +562,10 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
     if (reserved || (data && !dataSize))
         return ERROR_INVALID_PARAMETER;
     Call call(key, KEY_QUERY_VALUE);
-    if (call.status != ERROR_SUCCESS)
-        return call.status;
-    Store store(false);
-    if (store.status() != ERROR_SUCCESS)
-        return store.status();
-    if (!store.keyExists(call.key.id))
-        return store.orFailure(ERROR_KEY_DELETED);
+    std::optional<Store> opened;
+    if (LONG rc = call.openStore(opened, false); rc != ERROR_SUCCESS)
+        return rc;
+    Store& store = *opened;
     if (!store.hasSchema())
         return ERROR_FILE_NOT_FOUND;
     Statement s(store.db(), "SELECT type, data FROM vals WHERE key = ? AND fold = ?");
@@ -577,13 +586,10 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
     if (!data && dataSize)
         return ERROR_INVALID_PARAMETER;
     Call call(key, KEY_SET_VALUE);
-    if (call.status != ERROR_SUCCESS)
-        return call.status;
-    Store store(true);
-    if (store.status() != ERROR_SUCCESS)
-        return store.status();
-    if (!store.keyExists(call.key.id))
-        return store.orFailure(ERROR_KEY_DELETED);
+    std::optional<Store> opened;
+    if (LONG rc = call.openStore(opened, true); rc != ERROR_SUCCESS)
+        return rc;
+    Store& store = *opened;
     std::string name = valueName ? valueName : "";
     Statement s(store.db(), "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?) "
                             "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, "
@@ -601,13 +607,10 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
 
 LONG RegDeleteValueA(HKEY key, const char* valueName) {
     Call call(key, KEY_SET_VALUE);
-    if (call.status != ERROR_SUCCESS)
-        return call.status;
-    Store store(true);
-    if (store.status() != ERROR_SUCCESS)
-        return store.status();
-    if (!store.keyExists(call.key.id))
-        return store.orFailure(ERROR_KEY_DELETED);
+    std::optional<Store> opened;
+    if (LONG rc = call.openStore(opened, true); rc != ERROR_SUCCESS)
+        return rc;
+    Store& store = *opened;
     Statement s(store.db(), "DELETE FROM vals WHERE key = ? AND fold = ?");
     s.bind(1, call.key.id).bind(2, fold(valueName ? valueName : ""));
     int rc = s.step();
@@ -631,11 +634,10 @@ LONG deleteKey(HKEY key, const char* subKey, bool tree) {
         return ERROR_INVALID_PARAMETER;
     if (gDeniedRights & DELETE_)
         return ERROR_ACCESS_DENIED;
-    Store store(true);
-    if (store.status() != ERROR_SUCCESS)
-        return store.status();
-    if (!store.keyExists(call.key.id))
-        return store.orFailure(ERROR_KEY_DELETED);
+    std::optional<Store> opened;
+    if (LONG rc = call.openStore(opened, true); rc != ERROR_SUCCESS)
+        return rc;
+    Store& store = *opened;
     std::int64_t id = call.key.id;
     for (const std::string& part : parts) {
         id = store.child(id, part);
@@ -672,13 +674,10 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* re
     if (reserved)
         return ERROR_INVALID_PARAMETER;
     Call call(key, KEY_ENUMERATE_SUB_KEYS);
-    if (call.status != ERROR_SUCCESS)
-        return call.status;
-    Store store(false);
-    if (store.status() != ERROR_SUCCESS)
-        return store.status();
-    if (!store.keyExists(call.key.id))
-        return store.orFailure(ERROR_KEY_DELETED);
+    std::optional<Store> opened;
+    if (LONG rc = call.openStore(opened, false); rc != ERROR_SUCCESS)
+        return rc;
+    Store& store = *opened;
     if (!store.hasSchema())
         return ERROR_NO_MORE_ITEMS;
     Statement s(store.db(),
@@ -697,13 +696,10 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSize,
     if (reserved)
         return ERROR_INVALID_PARAMETER;
     Call call(key, KEY_QUERY_VALUE);
-    if (call.status != ERROR_SUCCESS)
-        return call.status;
-    Store store(false);
-    if (store.status() != ERROR_SUCCESS)
-        return store.status();
-    if (!store.keyExists(call.key.id))
-        return store.orFailure(ERROR_KEY_DELETED);
+    std::optional<Store> opened;
+    if (LONG rc = call.openStore(opened, false); rc != ERROR_SUCCESS)
+        return rc;
+    Store& store = *opened;
     if (!store.hasSchema())
         return ERROR_NO_MORE_ITEMS;
     Statement s(store.db(),
@@ -727,13 +723,10 @@ namespace registry {
 
 LONG readTree(HKEY key, Key& out) {
     Call call(key, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS);
-    if (call.status != ERROR_SUCCESS)
-        return call.status;
-    Store store(false);
-    if (store.status() != ERROR_SUCCESS)
-        return store.status();
-    if (!store.keyExists(call.key.id))
-        return store.orFailure(ERROR_KEY_DELETED);
+    std::optional<Store> opened;
+    if (LONG rc = call.openStore(opened, false); rc != ERROR_SUCCESS)
+        return rc;
+    Store& store = *opened;
     out.values.clear();
     out.subkeys.clear();
     if (!store.hasSchema())
