@@ -74,9 +74,8 @@ TFormGetPath::TFormGetPath(QObject* owner) : TForm(owner), ui(new Ui::TFormGetPa
     OnClose = [this](TForm* sender, CloseAction& action) { FormClose(sender, action); };
     ui->DirectoryListBox1->OnChange = [this] { DirectoryListBox1Change(); };
     ui->FileListBox1->OnDblClick = [this] { BBOKClick(); };
-    connect(ui->BBOK, &QPushButton::clicked, this, [this] { runGuarded([this] { BBOKClick(); }); });
-    connect(ui->BBCancel, &QPushButton::clicked, this,
-            [this] { runGuarded([this] { BBCancelClick(); }); });
+    bindHandler(ui->BBOK, &QPushButton::clicked, this, [this] { BBOKClick(); });
+    bindHandler(ui->BBCancel, &QPushButton::clicked, this, [this] { BBCancelClick(); });
     ui->DirectoryName->installEventFilter(this);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

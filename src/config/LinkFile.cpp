@@ -49,15 +49,12 @@ TFormLinkFile::TFormLinkFile(QObject* owner) : TForm(owner), ui(new Ui::FormLink
     for (int n = 1; n <= slotCount; ++n) {
         titleMemo(n)->installEventFilter(this);
         auto detail = control<QToolButton>(this, QStringLiteral("SB%1").arg(n, 2, 10, QChar('0')));
-        connect(detail, &QToolButton::clicked, this,
-                [this, detail] { runGuarded([&] { SB01Click(detail); }); });
+        bindHandler(detail, &QToolButton::clicked, this, [this, detail] { SB01Click(detail); });
         auto browse = control<QToolButton>(this, QStringLiteral("SB") + slotLetter(n));
-        connect(browse, &QToolButton::clicked, this,
-                [this, browse] { runGuarded([&] { SBAClick(browse); }); });
+        bindHandler(browse, &QToolButton::clicked, this, [this, browse] { SBAClick(browse); });
     }
     connect(ui->BBClose, &QPushButton::clicked, this, &QWidget::close);
-    connect(ui->Button1, &QPushButton::clicked, this,
-            [this] { runGuarded([&] { Button1Click(ui->Button1); }); });
+    bindHandler(ui->Button1, &QPushButton::clicked, this, [this] { Button1Click(ui->Button1); });
     OnClose = [this](TForm* sender, CloseAction& action) { FormClose(sender, action); };
 
     centreOnScreen(this);

@@ -30,11 +30,8 @@ TFormAuto::TFormAuto(QObject* owner) : TForm(owner), ui_(std::make_unique<Ui::Fo
 
     OnShow = [this] { FormShow(this); };
     ToolBar0->installEventFilter(this);
-    // Errors stop here rather than unwinding through the toolkit's frames.
-    connect(Timer0, &QTimer::timeout, this,
-            [this] { runGuarded([this] { Timer0Timer(Timer0); }); });
-    connect(Panel0, &TPanel::clicked, this,
-            [this] { runGuarded([this] { Panel0Click(Panel0); }); });
+    bindHandler(Timer0, &QTimer::timeout, this, [this] { Timer0Timer(Timer0); });
+    bindHandler(Panel0, &TPanel::clicked, this, [this] { Panel0Click(Panel0); });
 }
 
 TFormAuto::~TFormAuto() = default;

@@ -98,12 +98,9 @@ TFormAutoQ::TFormAutoQ(QObject* owner) : TForm(owner), ui_(std::make_unique<Ui::
 
     OnShow = [this] { FormShow(); };
     ToolBar0->installEventFilter(this);
-    connect(Timer0, &QTimer::timeout, this,
-            [this] { runGuarded([this] { Timer0Timer(Timer0); }); });
-    connect(Timer1, &QTimer::timeout, this,
-            [this] { runGuarded([this] { Timer1Timer(Timer1); }); });
-    connect(SBRun, &QToolButton::clicked, this,
-            [this] { runGuarded([this] { SBRunClick(SBRun); }); });
+    bindHandler(Timer0, &QTimer::timeout, this, [this] { Timer0Timer(Timer0); });
+    bindHandler(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(Timer1); });
+    bindHandler(SBRun, &QToolButton::clicked, this, [this] { SBRunClick(SBRun); });
 }
 
 TFormAutoQ::~TFormAutoQ() = default;

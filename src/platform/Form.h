@@ -27,6 +27,15 @@ QObject* findComponent(const QObject* owner, const QString& name);
 // normally.
 bool runGuarded(const std::function<void()>& handler);
 
+// Binds a handler to a signal of `sender`. An error escaping the handler is shown in the error
+// box there and never unwinds through the toolkit's frames.
+template <typename Sender, typename Signal, typename Handler>
+QMetaObject::Connection bindHandler(Sender* sender, Signal signal, QObject* context,
+                                    Handler handler) {
+    return QObject::connect(sender, signal, context,
+                            [handler = std::move(handler)] { runGuarded(handler); });
+}
+
 class TForm : public QWidget {
     Q_OBJECT
 public:

@@ -81,15 +81,12 @@ TFormHalvorn::TFormHalvorn(QObject* owner) : TForm(owner), ui(new Ui::TFormHalvo
 
     // Errors are caught here, not in the event loop: unwinding through the toolkit's own frames
     // skips their clean-up.
-    connect(ui->SB0, &QToolButton::clicked, this, [this] { runGuarded([this] { SB0Click(); }); });
-    connect(ui->SBTile, &QToolButton::clicked, this,
-            [this] { runGuarded([this] { SBTileClick(); }); });
-    connect(ui->SBRun, &QToolButton::clicked, this,
-            [this] { runGuarded([this] { SBRunClick(); }); });
+    bindHandler(ui->SB0, &QToolButton::clicked, this, [this] { SB0Click(); });
+    bindHandler(ui->SBTile, &QToolButton::clicked, this, [this] { SBTileClick(); });
+    bindHandler(ui->SBRun, &QToolButton::clicked, this, [this] { SBRunClick(); });
     connect(ui->BBClose, &QPushButton::clicked, this, [this] { close(); });
     for (QPushButton* button : ui->GBGroup->findChildren<QPushButton*>())
-        connect(button, &QPushButton::clicked, this,
-                [this, button] { runGuarded([this, button] { BBAClick(button); }); });
+        bindHandler(button, &QPushButton::clicked, this, [this, button] { BBAClick(button); });
     OnClose = [this](TForm* sender, CloseAction& action) { FormClose(sender, action); };
 
     // Key preview: the window sees key presses for its own controls before they do.
