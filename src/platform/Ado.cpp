@@ -31,9 +31,12 @@ struct Pair {
     QString value;
 };
 
-// ADO's syntax: "key=value" separated by ";", a value may be quoted with " or ' (a doubled quote
-// stands for itself).
-QList<Pair> parseAdo(const QString& text) {
+// The two syntaxes of "key=value;..." strings. ADO: a value may be quoted with " or ' and blanks
+// around a plain value do not count. ODBC: a value may be wrapped in braces and is taken as it
+// stands otherwise. Inside quotes or braces the closing character doubled stands for itself.
+enum class Syntax { Ado, Odbc };
+
+QList<Pair> parsePairs(const QString& text, Syntax syntax) {
     QList<Pair> pairs;
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -46,14 +49,21 @@ QList<Pair> parseAdo(const QString& text) {
         }
         Pair pair{text.mid(i, eq - i).trimmed(), {}};
         i = eq + 1;
-        while (i < n && text[i] == QLatin1Char(' '))
+        if (syntax == Syntax::Ado)
+            while (i < n && text[i] == QLatin1Char(' '))
+                ++i;
+        QChar close;
+        if (i < n && syntax == Syntax::Ado &&
+            (text[i] == QLatin1Char('"') || text[i] == QLatin1Char('\'')))
+            close = text[i];
+        else if (i < n && syntax == Syntax::Odbc && text[i] == QLatin1Char('{'))
+            close = QLatin1Char('}');
+        if (!close.isNull()) {
             ++i;
-        if (i < n && (text[i] == QLatin1Char('"') || text[i] == QLatin1Char('\''))) {
-            const QChar quote = text[i++];
             while (i < n) {
-                if (text[i] == quote) {
-                    if (i + 1 < n && text[i + 1] == quote) {
-                        pair.value += quote;
+                if (text[i] == close) {
+                    if (i + 1 < n && text[i + 1] == close) {
+                        pair.value += close;
                         i += 2;
                         continue;
                     }
@@ -66,7 +76,9 @@ QList<Pair> parseAdo(const QString& text) {
             i = end < 0 ? n : end + 1;
         } else {
             const qsizetype end = text.indexOf(QLatin1Char(';'), i);
-            pair.value = text.mid(i, (end < 0 ? n : end) - i).trimmed();
+            pair.value = text.mid(i, (end < 0 ? n : end) - i);
+            if (syntax == Syntax::Ado)
+                pair.value = pair.value.trimmed();
             i = end < 0 ? n : end + 1;
         }
         if (!pair.key.isEmpty())
@@ -84,47 +96,6 @@ QString odbcValue(const QString& value) {
     QString braced = value;
     braced.replace(QLatin1String("}"), QLatin1String("}}"));
     return QLatin1Char('{') + braced + QLatin1Char('}');
-}
-
-// ODBC pairs, "{...}" values unwrapped, for keys handed over inside Extended Properties.
-QList<Pair> parseOdbc(const QString& text) {
-    QList<Pair> pairs;
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (i < n) {
-        const qsizetype eq = text.indexOf(QLatin1Char('='), i);
-        const qsizetype semi = text.indexOf(QLatin1Char(';'), i);
-        if (eq < 0 || (semi >= 0 && semi < eq)) {
-            i = semi < 0 ? n : semi + 1;
-            continue;
-        }
-        Pair pair{text.mid(i, eq - i).trimmed(), {}};
-        i = eq + 1;
-        if (i < n && text[i] == QLatin1Char('{')) {
-            ++i;
-            while (i < n) {
-                if (text[i] == QLatin1Char('}')) {
-                    if (i + 1 < n && text[i + 1] == QLatin1Char('}')) {
-                        pair.value += QLatin1Char('}');
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                pair.value += text[i++];
-            }
-            const qsizetype end = text.indexOf(QLatin1Char(';'), i);
-            i = end < 0 ? n : end + 1;
-        } else {
-            const qsizetype end = text.indexOf(QLatin1Char(';'), i);
-            pair.value = text.mid(i, (end < 0 ? n : end) - i);
-            i = end < 0 ? n : end + 1;
-        }
-        if (!pair.key.isEmpty())
-            pairs.append(pair);
-    }
-    return pairs;
 }
 
 bool isKey(const QString& key, std::initializer_list<const char*> names) {
@@ -155,10 +126,10 @@ OdbcTarget translateConnectionString(const QString& adoConnectionString) {
         else
             others << pair.key + QLatin1Char('=') + odbcValue(pair.value);
     };
-    for (const Pair& pair : parseAdo(adoConnectionString)) {
+    for (const Pair& pair : parsePairs(adoConnectionString, Syntax::Ado)) {
         // The ODBC provider hands the keys of Extended Properties to the driver as they are.
         if (isKey(pair.key, {"Extended Properties"})) {
-            for (const Pair& inner : parseOdbc(pair.value))
+            for (const Pair& inner : parsePairs(pair.value, Syntax::Odbc))
                 take(inner, false);
         } else {
             take(pair, true);
