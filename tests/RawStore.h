@@ -4,7 +4,11 @@
 #include "Registry.h"
 
 #include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 // The raw bytes of a value, read past the accessor.
 inline QByteArray raw(const char* path, const char* name, DWORD* type = nullptr) {
@@ -34,3 +38,24 @@ inline void putRaw(const char* path, const char* name, DWORD type, const QByteAr
              ERROR_SUCCESS);
     RegCloseKey(key);
 }
+
+// A new, empty store file for each test, and the store's test seams put back after it.
+class ScratchStore {
+public:
+    QString open() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        file_ = dir_->filePath("registry.db");
+        registry::setStoreFile(file_.toStdString());
+        return file_;
+    }
+    void close() {
+        registry::setDeniedRights(0);
+        if (QFile::exists(file_))
+            QFile::setPermissions(file_, QFile::ReadOwner | QFile::WriteOwner);
+    }
+    QString filePath(const QString& name) const { return dir_->filePath(name); }
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString file_;
+};

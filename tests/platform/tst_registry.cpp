@@ -1,5 +1,7 @@
 #include "TestMain.h"
 
+#include "RawStore.h"
+
 #include "Registry.h"
 
 #include <QCryptographicHash>
@@ -81,20 +83,12 @@ using Key = std::unique_ptr<HKEY__, KeyCloser>;
 class TestRegistry : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
+    ScratchStore scratch_;
     QString store_;
 
 private slots:
-    void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        store_ = dir_->filePath("registry.db");
-        registry::setStoreFile(store_.toStdString());
-    }
-    void cleanup() {
-        registry::setDeniedRights(0);
-        if (QFile::exists(store_))
-            QFile::setPermissions(store_, QFile::ReadOwner | QFile::WriteOwner);
-    }
+    void init() { store_ = scratch_.open(); }
+    void cleanup() { scratch_.close(); }
 
     void missingKeysAndValues() {
         HKEY key = nullptr;

@@ -26,20 +26,12 @@ template <typename Fn> QString errorOf(Fn fn) {
 class TestAccessor : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
+    ScratchStore scratch_;
     QString store_;
 
 private slots:
-    void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        store_ = dir_->filePath("registry.db");
-        registry::setStoreFile(store_.toStdString());
-    }
-    void cleanup() {
-        registry::setDeniedRights(0);
-        if (QFile::exists(store_))
-            QFile::setPermissions(store_, QFile::ReadOwner | QFile::WriteOwner);
-    }
+    void init() { store_ = scratch_.open(); }
+    void cleanup() { scratch_.close(); }
 
     void openKeyCreatesOnlyWhenAsked() {
         RegistryAccessor reg;
@@ -244,8 +236,8 @@ private slots:
 
     void saveKeyOfMissingKey() {
         RegistryAccessor reg;
-        QVERIFY(!reg.saveKey("Quorvane", dir_->filePath("export")));
-        QVERIFY(!QFile::exists(dir_->filePath("export")));
+        QVERIFY(!reg.saveKey("Quorvane", scratch_.filePath("export")));
+        QVERIFY(!QFile::exists(scratch_.filePath("export")));
     }
 
     void damagedStoreNamesTheFile() {
