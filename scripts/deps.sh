@@ -10,6 +10,7 @@ packages=(
   fonts-liberation fonts-arphic-uming
   xvfb xauth x11-utils imagemagick
   libhivex-bin libwin-hivex-perl libregf-utils
+  dpkg-dev file desktop-file-utils appstream lintian
 )
 
 missing=()
