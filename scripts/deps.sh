@@ -10,7 +10,7 @@ packages=(
   fonts-liberation fonts-arphic-uming
   xvfb xauth x11-utils imagemagick
   libhivex-bin libwin-hivex-perl libregf-utils
-  dpkg-dev file desktop-file-utils appstream lintian
+  dpkg-dev file desktop-file-utils appstream lintian man-db
 )
 
 missing=()
