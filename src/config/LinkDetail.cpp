@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QLabel>
 
 #include <stdexcept>
 
@@ -31,8 +32,14 @@ TFormLinkDetail::TFormLinkDetail(QObject* owner) : TForm(owner), ui(new Ui::Form
     ui->setupUi(this);
     applyPixelFonts(this);
     attachDialogToOwner(this, owner);
-    for (int n = 1; n <= parameterCount; ++n)
+    for (int n = 1; n <= parameterCount; ++n) {
         parameterMemo(n)->installEventFilter(this);
+        // The label beside each memo shows its number.
+        const QString number = QStringLiteral("%1").arg(n, 2, 10, QChar('0'));
+        if (auto label = qobject_cast<QLabel*>(findComponent(this, "Label" + QString::number(n))))
+            label->setBuddy(parameterMemo(n));
+        parameterMemo(n)->setAccessibleName(QStringLiteral("Parameter ") + number);
+    }
     OnShow = [this] { FormShow(); };
     OnClose = [this](TForm* sender, CloseAction& action) { FormClose(sender, action); };
     centreOnScreen(this);

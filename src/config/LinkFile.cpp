@@ -10,7 +10,9 @@
 
 #include <QEvent>
 #include <QFocusEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QShortcut>
 #include <QStyle>
 
 #include <stdexcept>
@@ -47,12 +49,36 @@ TFormLinkFile::TFormLinkFile(QObject* owner) : TForm(owner), ui(new Ui::FormLink
         label->resize(label->sizeHint().width(), label->height());
 
     for (int n = 1; n <= slotCount; ++n) {
+        const QChar letter = slotLetter(n);
         titleMemo(n)->installEventFilter(this);
-        auto detail = control<QToolButton>(this, QStringLiteral("SB%1").arg(n, 2, 10, QChar('0')));
+        auto detail = detailButton(n);
         bindHandler(detail, &QToolButton::clicked, this, [this, detail] { SB01Click(detail); });
-        auto browse = control<QToolButton>(this, QStringLiteral("SB") + slotLetter(n));
+        auto browse = browseButton(n);
         bindHandler(browse, &QToolButton::clicked, this, [this, browse] { SBAClick(browse); });
+
+        // What a screen reader says of the row. The row letter's label stands beside the title.
+        control<QLabel>(this, QStringLiteral("Label") + letter)->setBuddy(titleMemo(n));
+        titleMemo(n)->setAccessibleName(QStringLiteral("Title of slot %1").arg(letter));
+        fileNameField(n)->setAccessibleName(QStringLiteral("File of slot %1").arg(letter));
+        detail->setAccessibleName(QStringLiteral("Parameters of slot %1").arg(letter));
+        detail->setToolTip(detail->accessibleName() + QStringLiteral(" (F2)"));
+        browse->setAccessibleName(QStringLiteral("Browse for the file of slot %1").arg(letter));
+        browse->setToolTip(browse->accessibleName() + QStringLiteral(" (F4)"));
     }
+    // The row buttons take no focus; these keys press them for the row that has the focus.
+    auto rowKey = [this](Qt::Key key, QToolButton* (TFormLinkFile::*button)(int) const) {
+        auto shortcut = new QShortcut(QKeySequence(key), this);
+        bindHandler(shortcut, &QShortcut::activated, this, [this, button] {
+            const int slot = focusedRow();
+            if (slot == 0)
+                return;
+            QToolButton* pressed = (this->*button)(slot);
+            if (pressed->isEnabled())
+                pressed->click();
+        });
+    };
+    rowKey(Qt::Key_F2, &TFormLinkFile::detailButton);
+    rowKey(Qt::Key_F4, &TFormLinkFile::browseButton);
     connect(ui->BBClose, &QPushButton::clicked, this, &QWidget::close);
     bindHandler(ui->Button1, &QPushButton::clicked, this, [this] { Button1Click(ui->Button1); });
     OnClose = [this](TForm* sender, CloseAction& action) { FormClose(sender, action); };
@@ -67,7 +93,7 @@ TFormLinkFile::TFormLinkFile(QObject* owner) : TForm(owner), ui(new Ui::FormLink
     for (int n = rowsLoaded_ + 1; n <= slotCount; ++n) {
         titleMemo(n)->setEnabled(false);
         fileNameField(n)->setEnabled(false);
-        control<QToolButton>(this, QStringLiteral("SB") + slotLetter(n))->setEnabled(false);
+        browseButton(n)->setEnabled(false);
     }
 }
 
@@ -83,6 +109,22 @@ QPlainTextEdit* TFormLinkFile::titleMemo(int slot) const {
 
 QLineEdit* TFormLinkFile::fileNameField(int slot) const {
     return control<QLineEdit>(this, QStringLiteral("ExeName") + slotLetter(slot));
+}
+
+QToolButton* TFormLinkFile::detailButton(int slot) const {
+    return control<QToolButton>(this, QStringLiteral("SB%1").arg(slot, 2, 10, QChar('0')));
+}
+
+QToolButton* TFormLinkFile::browseButton(int slot) const {
+    return control<QToolButton>(this, QStringLiteral("SB") + slotLetter(slot));
+}
+
+int TFormLinkFile::focusedRow() const {
+    const QWidget* focused = focusWidget();
+    for (int n = 1; focused && n <= slotCount; ++n)
+        if (focused == titleMemo(n) || focused == fileNameField(n))
+            return n;
+    return 0;
 }
 
 void TFormLinkFile::openSlotKey(RegistryAccessor& reg, int slot) const {

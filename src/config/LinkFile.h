@@ -7,6 +7,7 @@
 
 class QLineEdit;
 class QPlainTextEdit;
+class QToolButton;
 class RegistryAccessor;
 
 namespace Ui {
@@ -34,6 +35,10 @@ private:
     QString slotKey(int slot) const;
     QPlainTextEdit* titleMemo(int slot) const;
     QLineEdit* fileNameField(int slot) const;
+    QToolButton* detailButton(int slot) const;
+    QToolButton* browseButton(int slot) const;
+    // The slot of the row whose title memo or file-name field has the focus, or 0.
+    int focusedRow() const;
     void openSlotKey(RegistryAccessor& reg, int slot) const;
 
     std::unique_ptr<Ui::FormLinkFile> ui;

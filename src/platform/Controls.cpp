@@ -1,5 +1,6 @@
 #include "Controls.h"
 
+#include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
@@ -10,7 +11,32 @@
 #include <atomic>
 #include <thread>
 
+namespace {
+
+// A screen reader reads a panel as a static text: its caption, or, while it shows none, the
+// accessible name its form gives it (what the panel is for).
+class PanelAccessible : public QAccessibleWidget {
+public:
+    explicit PanelAccessible(TPanel* panel) : QAccessibleWidget(panel, QAccessible::StaticText) {}
+    QString text(QAccessible::Text t) const override {
+        const QString caption = static_cast<TPanel*>(widget())->caption();
+        if (t == QAccessible::Name && !caption.isEmpty())
+            return caption;
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* panelAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("TPanel") && object && object->isWidgetType())
+        return new PanelAccessible(static_cast<TPanel*>(object));
+    return nullptr;
+}
+
+} // namespace
+
 TPanel::TPanel(QWidget* parent) : QFrame(parent) {
+    static const bool factoryInstalled = (QAccessible::installFactory(panelAccessible), true);
+    Q_UNUSED(factoryInstalled);
     setFrameShape(QFrame::Panel);
     setFrameShadow(QFrame::Raised);
 }
@@ -20,6 +46,9 @@ void TPanel::setCaption(const QString& caption) {
         return;
     caption_ = caption;
     update();
+    // The caption is the panel's name: a job name that appears, a clock that ticks.
+    QAccessibleEvent event(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 void TPanel::paintEvent(QPaintEvent* event) {

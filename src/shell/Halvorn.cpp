@@ -125,6 +125,10 @@ void TFormHalvorn::FormCreate() {
             qobject_cast<QAbstractButton*>(findComponent(this, QStringLiteral("BB") + letter));
         button->setText(title);
         button->setEnabled(!title.isEmpty());
+        // A screen reader names the button by its title, and a slot without one by its letter.
+        button->setAccessibleDescription(QStringLiteral("Slot %1, Ctrl+%1").arg(letter));
+        if (title.trimmed().isEmpty())
+            button->setAccessibleName(QStringLiteral("Slot %1").arg(letter));
         auto indicator = qobject_cast<QWidget*>(findComponent(this, QStringLiteral("SB") + letter));
         indicator->setToolTip(title);
         registry.closeKey();
