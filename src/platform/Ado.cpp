@@ -3,11 +3,16 @@
 #include "Error.h"
 
 #include <QAtomicInteger>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQueryModel>
 
+#include <algorithm>
 #include <atomic>
+#include <vector>
+
+#include <odbcinst.h>
 
 namespace ado {
 namespace {
@@ -28,12 +33,14 @@ void requireDriver() {
 
 struct Pair {
     QString key;
-    QString value;
+    QString value; // as the driver reads it
+    QString raw;   // the braced text as written, when the value was written in braces
 };
 
 // The two syntaxes of "key=value;..." strings. ADO: a value may be quoted with " or ' and blanks
-// around a plain value do not count. ODBC: a value may be wrapped in braces and is taken as it
-// stands otherwise. Inside quotes or braces the closing character doubled stands for itself.
+// around a plain value do not count. ODBC: taken as it stands. In both a value may be wrapped in
+// braces, the ODBC way, which users of ODBC drivers write into ADO strings as well (Driver={...}).
+// Inside quotes or braces the closing character doubled stands for itself.
 enum class Syntax { Ado, Odbc };
 
 QList<Pair> parsePairs(const QString& text, Syntax syntax) {
@@ -47,19 +54,19 @@ QList<Pair> parsePairs(const QString& text, Syntax syntax) {
             i = semi < 0 ? n : semi + 1; // a part without "=" means nothing
             continue;
         }
-        Pair pair{text.mid(i, eq - i).trimmed(), {}};
+        Pair pair{text.mid(i, eq - i).trimmed(), {}, {}};
         i = eq + 1;
         if (syntax == Syntax::Ado)
             while (i < n && text[i] == QLatin1Char(' '))
                 ++i;
         QChar close;
-        if (i < n && syntax == Syntax::Ado &&
-            (text[i] == QLatin1Char('"') || text[i] == QLatin1Char('\'')))
-            close = text[i];
-        else if (i < n && syntax == Syntax::Odbc && text[i] == QLatin1Char('{'))
+        if (i < n && text[i] == QLatin1Char('{'))
             close = QLatin1Char('}');
+        else if (i < n && syntax == Syntax::Ado &&
+                 (text[i] == QLatin1Char('"') || text[i] == QLatin1Char('\'')))
+            close = text[i];
         if (!close.isNull()) {
-            ++i;
+            const qsizetype open = i++;
             while (i < n) {
                 if (text[i] == close) {
                     if (i + 1 < n && text[i + 1] == close) {
@@ -72,6 +79,8 @@ QList<Pair> parsePairs(const QString& text, Syntax syntax) {
                 }
                 pair.value += text[i++];
             }
+            if (close == QLatin1Char('}'))
+                pair.raw = text.mid(open, i - open);
             const qsizetype end = text.indexOf(QLatin1Char(';'), i);
             i = end < 0 ? n : end + 1;
         } else {
@@ -87,7 +96,35 @@ QList<Pair> parsePairs(const QString& text, Syntax syntax) {
     return pairs;
 }
 
-// ODBC's syntax: a value holding ";", braces or outer blanks goes in braces, "}" doubled.
+// A value in ODBC's syntax: as it was written when it came in braces; otherwise in braces when
+// it holds ";", a brace or outer blanks, with "}" doubled.
+QString encoded(const Pair& pair) {
+    return pair.raw.isEmpty() ? odbcValue(pair.value) : pair.raw;
+}
+
+bool isKey(const QString& key, std::initializer_list<const char*> names) {
+    for (const char* name : names)
+        if (key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+bool holdsDsnFileMark(const QString& text) {
+    return text.contains(QLatin1String(".dsn"), Qt::CaseInsensitive);
+}
+
+bool namesDriverOrServer(const QString& text) {
+    return text.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive) ||
+           text.contains(QLatin1String("SERVER="), Qt::CaseInsensitive);
+}
+
+bool isItemOf(const QString& item, const QString& key) {
+    const qsizetype eq = item.indexOf(QLatin1Char('='));
+    return eq > 0 && item.left(eq).compare(key, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
 QString odbcValue(const QString& value) {
     const bool plain = !value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) &&
                        !value.contains(QLatin1Char('}')) && value.trimmed() == value;
@@ -98,33 +135,23 @@ QString odbcValue(const QString& value) {
     return QLatin1Char('{') + braced + QLatin1Char('}');
 }
 
-bool isKey(const QString& key, std::initializer_list<const char*> names) {
-    for (const char* name : names)
-        if (key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
-
-} // namespace
-
 OdbcTarget translateConnectionString(const QString& adoConnectionString) {
     OdbcTarget target;
-    QStringList others;
     const auto take = [&](const Pair& pair, bool fromAdo) {
         if (isKey(pair.key, {"Data Source", "DSN"}))
-            target.dsn = pair.value;
+            target.dsn = encoded(pair);
         else if (isKey(pair.key, {"User ID", "UID"}))
-            target.user = pair.value;
+            target.user = encoded(pair);
         else if (isKey(pair.key, {"Password", "PWD"}))
-            target.password = pair.value;
+            target.password = encoded(pair);
         else if (fromAdo && isKey(pair.key, {"Provider"}))
             target.provider = pair.value;
         else if (fromAdo && isKey(pair.key, {"Persist Security Info"}))
             return;
         else if (fromAdo && isKey(pair.key, {"Initial Catalog"}))
-            others << QStringLiteral("DATABASE=") + odbcValue(pair.value);
+            target.others << QStringLiteral("DATABASE=") + encoded(pair);
         else
-            others << pair.key + QLatin1Char('=') + odbcValue(pair.value);
+            target.others << pair.key + QLatin1Char('=') + encoded(pair);
     };
     for (const Pair& pair : parsePairs(adoConnectionString, Syntax::Ado)) {
         // The ODBC provider hands the keys of Extended Properties to the driver as they are.
@@ -135,8 +162,146 @@ OdbcTarget translateConnectionString(const QString& adoConnectionString) {
             take(pair, true);
         }
     }
-    target.others = others.join(QLatin1Char(';'));
     return target;
+}
+
+void expandFileDataSource(OdbcTarget& target) {
+    const auto fileKey =
+        std::find_if(target.others.begin(), target.others.end(),
+                     [](const QString& item) { return isItemOf(item, QStringLiteral("FILEDSN")); });
+    if (fileKey == target.others.end())
+        return;
+    const QString item = *fileKey;
+    target.others.erase(fileKey);
+    const QList<Pair> named = parsePairs(item, Syntax::Odbc);
+    if (named.isEmpty() || named[0].value.isEmpty())
+        return;
+    // The driver manager's own reader: a name without a directory is looked for in the file data
+    // source directory, and ".dsn" is added when the name does not end with it.
+    std::vector<char> entries(16 * 1024, '\0');
+    WORD length = 0;
+    if (!SQLReadFileDSN(named[0].value.toUtf8().constData(), "ODBC", nullptr, entries.data(),
+                        static_cast<WORD>(entries.size() - 1), &length))
+        return;
+    const QString text = QString::fromUtf8(entries.data());
+    const auto has = [&](const QString& key) {
+        if (isKey(key, {"DSN", "Data Source"}))
+            return !target.dsn.isEmpty();
+        if (isKey(key, {"UID", "User ID"}))
+            return !target.user.isEmpty();
+        if (isKey(key, {"PWD", "Password"}))
+            return !target.password.isEmpty();
+        return std::any_of(target.others.begin(), target.others.end(),
+                           [&](const QString& other) { return isItemOf(other, key); });
+    };
+    // The file's values stand as they are up to the next ";", as the driver manager reads them.
+    for (const Pair& pair : parsePairs(text, Syntax::Odbc)) {
+        if (has(pair.key) || isKey(pair.key, {"FILEDSN"}))
+            continue;
+        if (isKey(pair.key, {"DSN"}))
+            target.dsn = encoded(pair);
+        else if (isKey(pair.key, {"UID"}))
+            target.user = encoded(pair);
+        else if (isKey(pair.key, {"PWD"}))
+            target.password = encoded(pair);
+        else
+            target.others << pair.key + QLatin1Char('=') + encoded(pair);
+    }
+}
+
+QtOdbcArguments qtOdbcArguments(const OdbcTarget& target) {
+    // Qt's ODBC driver builds the string it hands the driver manager from the database name, and
+    // appends ";UID=" and ";PWD=" when the user and the password are not empty. It takes the whole
+    // name for a file data source ("FILEDSN=" in front) when ".dsn" stands anywhere in it, passes
+    // it unchanged when it holds "DRIVER=" or "SERVER=", and puts "DSN=" in front otherwise. A
+    // ".dsn" in a value names no file data source (only a FILEDSN key would), so no key holding
+    // one may reach the name: from the first of them on, the keys travel behind the user or the
+    // password, where Qt looks at nothing.
+    QtOdbcArguments args{{}, target.user, target.password};
+    QStringList items = target.others;
+    if (!target.dsn.isEmpty()) {
+        items.prepend(QStringLiteral("DSN=") + target.dsn);
+    } else {
+        // Without a data source the driver comes first, so that it stays in the name whatever
+        // has to travel behind the user.
+        const auto driver = std::find_if(items.begin(), items.end(), [](const QString& item) {
+            return isItemOf(item, QStringLiteral("DRIVER"));
+        });
+        if (driver != items.end() && driver != items.begin()) {
+            const QString item = *driver;
+            items.erase(driver);
+            items.prepend(item);
+        }
+    }
+    const auto firstMarked = std::find_if(items.begin(), items.end(), holdsDsnFileMark);
+    const QStringList tail(firstMarked, items.end());
+    const QString head = QStringList(items.begin(), firstMarked).join(QLatin1Char(';'));
+
+    if (head.isEmpty() || namesDriverOrServer(head))
+        args.databaseName = head;
+    else if (!target.dsn.isEmpty())
+        args.databaseName = head.mid(4); // without "DSN=", which Qt puts back
+    else
+        args.databaseName = QLatin1Char(';') + head; // no data source named: the default one
+    if (tail.isEmpty())
+        return args;
+
+    const QString rest = tail.join(QLatin1Char(';'));
+    if (!args.userName.isEmpty()) {
+        args.userName += QLatin1Char(';') + rest;
+    } else if (!args.password.isEmpty()) {
+        args.password += QLatin1Char(';') + rest;
+    } else {
+        // An empty UID would override the user of the data source, so Qt's ";UID=" is swallowed
+        // into the value of a key no driver knows.
+        args.databaseName += QLatin1String(";QuorvaneUnused={");
+        args.userName = QLatin1String("};") + rest;
+    }
+    return args;
+}
+
+QString hidePasswords(const QString& message, const QString& password) {
+    // A password key where a key of a connection string can start: at the start of the text,
+    // after ";" or a blank, or after the quote or bracket around an echoed string.
+    static const QRegularExpression key(
+        QStringLiteral(R"((?:^|(?<=[;\s"'(\[{<,]))(?:PWD|Password)\s*=[ \t]*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString text = message;
+    qsizetype from = 0;
+    for (;;) {
+        const QRegularExpressionMatch match = key.match(text, from);
+        if (!match.hasMatch())
+            return text;
+        const qsizetype start = match.capturedEnd();
+        qsizetype end = start;
+        const qsizetype n = text.size();
+        // A plain password may hold blanks or quotes: the one handed on, followed by the end of
+        // its value, is hidden whole.
+        static const QString stops = QStringLiteral(";\"' \t\r\n)]}>,");
+        const qsizetype after = start + password.size();
+        if (!password.isEmpty() && QStringView(text).mid(start).startsWith(password) &&
+            (after == n || stops.contains(text[after]))) {
+            end = after;
+        } else if (end < n && (text[end] == QLatin1Char('{') || text[end] == QLatin1Char('"') ||
+                               text[end] == QLatin1Char('\''))) {
+            const QChar close = text[end] == QLatin1Char('{') ? QLatin1Char('}') : text[end];
+            ++end;
+            while (end < n) {
+                if (text[end] == close && !(end + 1 < n && text[end + 1] == close))
+                    break;
+                end += text[end] == close ? 2 : 1;
+            }
+            end = std::min(end + 1, n);
+        } else {
+            while (end < n && !stops.contains(text[end]))
+                ++end;
+        }
+        if (end > start)
+            text.replace(start, end - start, QStringLiteral("****"));
+        from = start + (end > start ? 4 : 0);
+        if (from >= text.size())
+            return text;
+    }
 }
 
 void simulateMissingDriver(bool missing) {
@@ -148,12 +313,6 @@ void simulateMissingDriver(bool missing) {
 namespace {
 
 QAtomicInteger<quint64> gConnectionSerial;
-
-QString scrub(QString text, const QString& password) {
-    if (!password.isEmpty())
-        text.replace(password, QStringLiteral("****"));
-    return text;
-}
 
 } // namespace
 
@@ -198,30 +357,17 @@ void TADOConnection::setConnected(bool connected) {
     if (!provider.startsWith(QLatin1String("MSDASQL"), Qt::CaseInsensitive))
         throw Error(QStringLiteral("Provider cannot be found. It may not be properly installed"));
 
-    // Qt's ODBC driver puts "DSN=" in front of the name unless it holds DRIVER= or SERVER=, and
-    // "FILEDSN=" when it holds ".dsn" anywhere: user and password go apart (Qt appends them), so
-    // no password can change how the name is read.
-    const auto servesItself = [](const QString& keys) {
-        return keys.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive) ||
-               keys.contains(QLatin1String("SERVER="), Qt::CaseInsensitive);
-    };
-    QString name;
-    if (target.dsn.isEmpty())
-        name = servesItself(target.others) || target.others.isEmpty()
-                   ? target.others
-                   : QLatin1Char(';') + target.others;
-    else if (servesItself(target.dsn + target.others))
-        name = QStringLiteral("DSN=") + ado::odbcValue(target.dsn);
-    else
-        name = ado::odbcValue(target.dsn);
-    if (!target.dsn.isEmpty() && !target.others.isEmpty())
-        name += QLatin1Char(';') + target.others;
-    db.setDatabaseName(name);
-    db.setUserName(target.user.isEmpty() ? QString() : ado::odbcValue(target.user));
-    db.setPassword(target.password.isEmpty() ? QString() : ado::odbcValue(target.password));
+    ado::OdbcTarget expanded = target;
+    ado::expandFileDataSource(expanded);
+    const ado::QtOdbcArguments args = ado::qtOdbcArguments(expanded);
+    db.setDatabaseName(args.databaseName);
+    db.setUserName(args.userName);
+    db.setPassword(args.password);
     db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(connectionTimeout_));
     const bool opened = db.open();
-    db.setPassword({}); // the password stays in no handle longer than the open needs
+    // The password stays in no handle longer than the open needs.
+    db.setUserName({});
+    db.setPassword({});
     if (opened)
         return;
     const QSqlError error = db.lastError();
@@ -230,7 +376,7 @@ void TADOConnection::setConnected(bool connected) {
         text = error.driverText().trimmed();
     if (text.isEmpty())
         text = QStringLiteral("Unable to connect");
-    throw Error(scrub(text, target.password));
+    throw Error(ado::hidePasswords(text, expanded.password));
 }
 
 TADODataSet::TADODataSet(QObject* parent) : QObject(parent), model_(new QSqlQueryModel(this)) {

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 class QAbstractItemModel;
 class QSqlQueryModel;
@@ -14,15 +15,39 @@ namespace ado {
 
 // The ODBC connection string an ADO connection string for the ODBC provider stands for: the data
 // source, user and password as DSN, UID and PWD, the other keys passed on; the keys that only
-// mean something to ADO (Provider, Persist Security Info) are dropped.
+// mean something to ADO (Provider, Persist Security Info) are dropped. Values are in ODBC's
+// syntax: as written when they came in braces, otherwise braced where ODBC needs it.
 struct OdbcTarget {
-    QString dsn;      // empty when the string names none
-    QString user;     // "User ID" or UID
-    QString password; // Password or PWD
-    QString provider; // the Provider key, empty when the string has none
-    QString others;   // the remaining keys as ODBC "KEY=value;..." text
+    QString dsn;        // empty when the string names none
+    QString user;       // "User ID" or UID
+    QString password;   // Password or PWD
+    QString provider;   // the Provider key, empty when the string has none
+    QStringList others; // the remaining keys, each as "KEY=value", in their order
 };
 OdbcTarget translateConnectionString(const QString& adoConnectionString);
+
+// The keys of the file data source a FILEDSN key names, added to `target` the way the driver
+// manager adds them (those the string already has are kept); the FILEDSN key itself goes. The
+// driver manager reads file data sources only for its 8-bit callers, and Qt calls its wide
+// interface, so this layer reads them. A file that cannot be read adds nothing.
+void expandFileDataSource(OdbcTarget& target);
+
+// A value in ODBC's syntax: in braces, with "}" doubled, when it holds ";", a brace or outer
+// blanks; as it stands otherwise.
+QString odbcValue(const QString& value);
+
+// What Qt's ODBC driver is given so that the string it builds from them means `target`.
+struct QtOdbcArguments {
+    QString databaseName;
+    QString userName;
+    QString password;
+};
+QtOdbcArguments qtOdbcArguments(const OdbcTarget& target);
+
+// A driver's message with the value of every password key (PWD, Password) of a connection
+// string it echoes replaced by "****"; the rest of the message stays as the driver wrote it.
+// `password` is the password as it was handed on, in ODBC's syntax.
+QString hidePasswords(const QString& message, const QString& password);
 
 // Test seam: makes the layer behave as if Qt SQL's ODBC driver could not be loaded.
 void simulateMissingDriver(bool missing);
