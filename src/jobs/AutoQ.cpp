@@ -8,7 +8,9 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QHeaderView>
+#include <QMdiSubWindow>
 #include <QPointer>
+#include <QShowEvent>
 #include <QTimer>
 
 QStringList splitCaptionLines(const QString& caption) {
@@ -109,6 +111,28 @@ bool TFormAutoQ::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ToolBar0 && event->type() == QEvent::Resize)
         ToolBar0Resize(ToolBar0);
     return TForm::eventFilter(watched, event);
+}
+
+void TFormAutoQ::showEvent(QShowEvent* event) {
+    if (!event->spontaneous() && !outerSizeApplied_) {
+        outerSizeApplied_ = true;
+        applyOuterSize();
+    }
+    TForm::showEvent(event);
+}
+
+// The layout gives the size of the client area; the form's size is that of its frame, whether it
+// stands alone or in a frame of the work area. Later showings keep whatever size it was given.
+void TFormAutoQ::applyOuterSize() {
+    if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget())) {
+        frame->resize(kOuterSize);
+        return;
+    }
+    // Alone, only a size still as the layout set it becomes the outer one.
+    if (isWindow() && size() == kOuterSize) {
+        const QSize decoration = frameGeometry().size() - size();
+        resize(kOuterSize - decoration);
+    }
 }
 
 void TFormAutoQ::FormShow() {

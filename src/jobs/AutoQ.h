@@ -6,6 +6,7 @@
 
 #include "Form.h"
 
+#include <QSize>
 #include <QStringList>
 
 #include <memory>
@@ -61,10 +62,17 @@ public:
     void Timer1Timer(QObject* sender);
     void SBRunClick(QObject* sender);
 
+    // The form's outer size, frame and title bar included.
+    static constexpr QSize kOuterSize{640, 480};
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    void applyOuterSize();
+
     std::unique_ptr<Ui::FormAutoQ> ui_;
     bool runFlag_ = false;
+    bool outerSizeApplied_ = false;
 };

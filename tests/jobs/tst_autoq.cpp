@@ -10,10 +10,14 @@
 
 #include <QAbstractItemView>
 #include <QFile>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTimer>
@@ -33,6 +37,29 @@ QString adoString(const QString& dataSource, const QString& password = QStringLi
 
 bool postgresConfigured() {
     return !qEnvironmentVariableIsEmpty("QUORVANE_TEST_PGPORT");
+}
+
+QString pgHost() {
+    return qEnvironmentVariable("QUORVANE_TEST_PGHOST", "127.0.0.1");
+}
+
+QString pgDatabase() {
+    return qEnvironmentVariable("QUORVANE_TEST_PGDATABASE", "kovadb");
+}
+
+// The test server's refusal of a wrong password, as the PostgreSQL driver words it.
+QString pgWrongPassword(const QString& user) {
+    return QStringLiteral("connection to server at \"%1\", port %2 failed: FATAL:  password "
+                          "authentication failed for user \"%3\"")
+        .arg(pgHost(), qEnvironmentVariable("QUORVANE_TEST_PGPORT"), user);
+}
+
+// The first column of the first row `query` gives on an open connection.
+QString firstValue(TADOConnection* connection, const QString& query) {
+    QSqlQuery q(QSqlDatabase::database(connection->sqlConnectionName(), false));
+    if (!q.exec(query) || !q.next())
+        return QStringLiteral("<query failed: %1>").arg(q.lastError().text());
+    return q.value(0).toString();
 }
 
 // The number of runs a progress bar saw: each run's first step sets the position to 1.
@@ -68,6 +95,12 @@ class TestAutoQ : public QObject {
     QTemporaryDir dir_;
     QList<msgbox::Shown> boxes_;
 
+    void writeFile(const QString& name, const QString& text) {
+        QFile file(dir_.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+    }
+
     std::unique_ptr<TFormAutoQ> shownWindow(const QString& caption) {
         auto window = std::make_unique<TFormAutoQ>(nullptr);
         window->setWindowTitle(caption);
@@ -89,6 +122,20 @@ private slots:
                        .arg(qEnvironmentVariable("QUORVANE_TEST_PGHOST", "127.0.0.1"),
                             qEnvironmentVariable("QUORVANE_TEST_PGPORT"),
                             qEnvironmentVariable("QUORVANE_TEST_PGDATABASE", "kovadb"));
+        // A data source that brings its own login, as people keep one for a tool.
+        if (postgresConfigured())
+            ini += QStringLiteral("[QPGLOGIN]\nDriver=PostgreSQL Unicode\nServername=%1\nPort=%2\n"
+                                  "Database=%3\nUsername=KOVADB\nPassword=qmwt\n\n")
+                       .arg(pgHost(), qEnvironmentVariable("QUORVANE_TEST_PGPORT"), pgDatabase());
+        // File data sources, as the driver manager's tools write them.
+        writeFile("lite.dsn", QStringLiteral("[ODBC]\nDRIVER=SQLite3\nDATABASE=%1/filedsn.sqlite\n")
+                                  .arg(dir_.path()));
+        if (postgresConfigured())
+            writeFile(
+                "pg.dsn",
+                QStringLiteral("[ODBC]\nDRIVER=PostgreSQL Unicode\nSERVER=%1\nPORT=%2\n"
+                               "DATABASE=%3\n")
+                    .arg(pgHost(), qEnvironmentVariable("QUORVANE_TEST_PGPORT"), pgDatabase()));
         QFile file(dir_.filePath("odbc.ini"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(ini.toUtf8());
@@ -155,6 +202,27 @@ private slots:
         QCOMPARE(window->ToolBar0->width(), 500);
         delete window;
         QVERIFY(owner.ownedForms().isEmpty());
+    }
+
+    // In a frame of the work area, as the main window hosts it, the frame is 640 x 480.
+    void outerSize() {
+        QMdiArea area;
+        area.resize(1000, 800);
+        area.show();
+        auto* window = new TFormAutoQ(nullptr);
+        window->setWindowTitle("T\r\n\r\n\r\n");
+        auto* frame = new QMdiSubWindow;
+        frame->setWidget(window);
+        area.addSubWindow(frame);
+        frame->show();
+        window->show();
+        QCOMPARE(frame->size(), TFormAutoQ::kOuterSize);
+        QTRY_VERIFY(window->width() < 640 && window->height() < 480 - 10);
+        // A later showing keeps the size the frame was given meanwhile.
+        frame->resize(500, 400);
+        window->hide();
+        window->show();
+        QCOMPARE(frame->size(), QSize(500, 400));
     }
 
     void missingDriver() {
@@ -281,6 +349,291 @@ private slots:
             QVERIFY(query.next());
             QCOMPARE(query.value(0).toString(), QStringLiteral("KOVADB"));
         }
+    }
+
+    // Connection strings the way ODBC users write them. Each opens, and the data it reaches
+    // shows that every value arrived as written: the SQLite file the connection made, or what the
+    // PostgreSQL server was told.
+    void connectionStrings_data() {
+        QTest::addColumn<QString>("ado");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("file"); // SQLite: the database file the connection opened
+
+        const QString ok = QStringLiteral("SELECT 'ok'");
+        QTest::newRow("SQLite, Driver= in braces")
+            << "Provider=MSDASQL.1;Driver={SQLite3};Database=%DIR%/braced.sqlite" << ok << "ok"
+            << "braced.sqlite";
+        QTest::newRow("SQLite, Driver= without braces")
+            << "Provider=MSDASQL.1;Driver=SQLite3;Database=%DIR%/bare.sqlite" << ok << "ok"
+            << "bare.sqlite";
+        QTest::newRow("SQLite, .dsn in the file name")
+            << "Provider=MSDASQL.1;Driver={SQLite3};Database=%DIR%/my.dsn.sqlite" << ok << "ok"
+            << "my.dsn.sqlite";
+        QTest::newRow("SQLite, file named before the driver, .DSN in it")
+            << "Database=%DIR%/late.DSN.sqlite;Driver={SQLite3}" << ok << "ok"
+            << "late.DSN.sqlite";
+        QTest::newRow("SQLite, Extended Properties")
+            << "Provider=MSDASQL.1;Extended Properties=\"Driver={SQLite3};"
+               "Database=%DIR%/ext.dsn.sqlite\""
+            << ok << "ok"
+            << "ext.dsn.sqlite";
+        QTest::newRow("SQLite file data source")
+            << "Provider=MSDASQL.1;Extended Properties=\"FILEDSN=%DIR%/lite.dsn\"" << ok << "ok"
+            << "filedsn.sqlite";
+        QTest::newRow("SQLite data source, .dsn in a description")
+            << "Provider=MSDASQL.1;Data Source=QSOURCE;Description=x.dsn" << ok << "ok"
+            << "QSOURCE.sqlite";
+        QTest::newRow("SQLite data source, blanks around keys and values")
+            << " Provider = MSDASQL.1 ; Data Source = QSOURCE ; User ID = KOVADB ; Password = a "
+            << ok << "ok"
+            << "QSOURCE.sqlite";
+        QTest::newRow("SQLite data source, ; and braces in a quoted description")
+            << "Provider=MSDASQL.1;Data Source=QSOURCE;Description=\"a;b{c}d\"" << ok << "ok"
+            << "QSOURCE.sqlite";
+        QTest::newRow("SQLite data source, non-ASCII description")
+            << "Provider=MSDASQL.1;Data Source=QSOURCE;Description=報表ü" << ok << "ok"
+            << "QSOURCE.sqlite";
+
+        const QString server = "Server=%HOST%;Port=%PORT%;Database=%DB%;";
+        const QString login = "User ID=KOVADB;Password=qmwt";
+        const QString tag = "SELECT current_setting('quorvane.tag')";
+        QTest::newRow("PostgreSQL, Driver= in braces")
+            << "Provider=MSDASQL.1;Driver={PostgreSQL Unicode};" + server + login
+            << "SELECT current_user"
+            << "KOVADB"
+            << "";
+        QTest::newRow("PostgreSQL, Driver= without braces")
+            << "Provider=MSDASQL.1;Driver=PostgreSQL Unicode;" + server + login
+            << "SELECT current_user"
+            << "KOVADB"
+            << "";
+        QTest::newRow("PostgreSQL data source, .dsn in a value")
+            << "Provider=MSDASQL.1;Data Source=QPG;" + login +
+                   ";pqopt={options=-cquorvane.tag=x.dsn}"
+            << tag << "x.dsn"
+            << "";
+        QTest::newRow("PostgreSQL, ; and braces in a braced value")
+            << "Provider=MSDASQL.1;Driver={PostgreSQL Unicode};" + server + login +
+                   ";pqopt={options=-cquorvane.tag=a;b}}{c}"
+            << tag << "a;b}{c"
+            << "";
+        QTest::newRow("PostgreSQL, ; and braces in a quoted value")
+            << "Provider=MSDASQL.1;Data Source=QPG;" + login +
+                   ";pqopt=\"options=-cquorvane.tag={a;b}\""
+            << tag << "{a;b}"
+            << "";
+        QTest::newRow("PostgreSQL, non-ASCII value")
+            << "Provider=MSDASQL.1;Data Source=QPG;" + login +
+                   ";pqopt={options=-cquorvane.tag=報表ü}"
+            << tag << "報表ü"
+            << "";
+        QTest::newRow("PostgreSQL, DSN-less in Extended Properties")
+            << "Provider=MSDASQL.1;" + login +
+                   ";Extended Properties=\"DRIVER={PostgreSQL Unicode};SERVER=%HOST%;PORT=%PORT%;"
+                   "DATABASE=%DB%\""
+            << "SELECT current_database()"
+            << "%DB%"
+            << "";
+        QTest::newRow("PostgreSQL file data source")
+            << "Provider=MSDASQL.1;" + login + ";Extended Properties=\"FILEDSN=%DIR%/pg.dsn\""
+            << "SELECT current_user"
+            << "KOVADB"
+            << "";
+        QTest::newRow("PostgreSQL file data source named without its extension")
+            << "Provider=MSDASQL.1;Extended Properties=\"FILEDSN=%DIR%/pg\";" + login
+            << "SELECT current_user"
+            << "KOVADB"
+            << "";
+        // Neither user nor password in the string: the data source's own login stays in force.
+        QTest::newRow("PostgreSQL data source with its login, .dsn in a value")
+            << "Provider=MSDASQL.1;Data Source=QPGLOGIN;pqopt={options=-cquorvane.tag=y.dsn}"
+            << "SELECT current_user || ' ' || current_setting('quorvane.tag')"
+            << "KOVADB y.dsn"
+            << "";
+    }
+
+    void connectionStrings() {
+        QFETCH(QString, ado);
+        QFETCH(QString, query);
+        QFETCH(QString, expected);
+        QFETCH(QString, file);
+        if (file.isEmpty())
+            REQUIRE_POSTGRES();
+        const auto fill = [this](QString text) {
+            return text.replace("%DIR%", dir_.path())
+                .replace("%HOST%", pgHost())
+                .replace("%PORT%", qEnvironmentVariable("QUORVANE_TEST_PGPORT"))
+                .replace("%DB%", pgDatabase());
+        };
+        ado = fill(ado);
+        expected = fill(expected);
+        if (!file.isEmpty())
+            QFile::remove(dir_.filePath(file));
+
+        TADOConnection connection;
+        connection.setConnectionString(ado);
+        try {
+            connection.setConnected(true);
+        } catch (const Error& e) {
+            QFAIL(qPrintable("not opened: " + e.message()));
+        }
+        QVERIFY(connection.Connected());
+        QCOMPARE(firstValue(&connection, query), expected);
+        if (!file.isEmpty())
+            QVERIFY2(QFile::exists(dir_.filePath(file)), qPrintable(file));
+    }
+
+    // The string the driver manager gets for an ADO string, through Qt's ODBC driver.
+    void handedString_data() {
+        QTest::addColumn<QString>("ado");
+        QTest::addColumn<QString>("odbc");
+        QTest::newRow("braced driver passes unchanged")
+            << "Provider=MSDASQL.1;Driver={PostgreSQL Unicode};Server=h"
+            << "Driver={PostgreSQL Unicode};Server=h";
+        QTest::newRow("braced value with a doubled brace") << "Driver={a}}b};x=1"
+                                                           << "Driver={a}}b};x=1";
+        QTest::newRow("data source, user, password")
+            << "Provider=MSDASQL.1;Password=p;Persist Security Info=True;User ID=u;Data Source=Q"
+            << "DSN=Q;UID=u;PWD=p";
+        QTest::newRow("quoted values get braces once")
+            << "Data Source=Q;Password=\"a;b}\";Description=' x '"
+            << "DSN=Q;Description={ x };PWD={a;b}}}";
+        QTest::newRow(".dsn in a value travels behind the user")
+            << "Data Source=Q;Description=x.dsn;Port=1;User ID=u"
+            << "DSN=Q;UID=u;Description=x.dsn;Port=1";
+        QTest::newRow(".dsn in a value, password only")
+            << "Data Source=Q;Description=x.dsn;Password=p"
+            << "DSN=Q;PWD=p;Description=x.dsn";
+        QTest::newRow(".dsn in a value, no login")
+            << "Data Source=Q;Description=x.dsn"
+            << "DSN=Q;QuorvaneUnused={;UID=};Description=x.dsn";
+        QTest::newRow("driver moves before the file holding .dsn")
+            << "Database=x.dsn;Driver={SQLite3}"
+            << "Driver={SQLite3};QuorvaneUnused={;UID=};Database=x.dsn";
+        QTest::newRow("SERVER= inside a value: the name passes as it is")
+            << "Data Source=Q;Description={SERVER=x}"
+            << "DSN=Q;Description={SERVER=x}";
+    }
+
+    void handedString() {
+        QFETCH(QString, ado);
+        QFETCH(QString, odbc);
+        const ado::QtOdbcArguments args = ado::qtOdbcArguments(ado::translateConnectionString(ado));
+        // What Qt 6.4's QODBCDriver::open builds from them.
+        QString built;
+        if (args.databaseName.contains(".dsn", Qt::CaseInsensitive))
+            built = "FILEDSN=" + args.databaseName;
+        else if (args.databaseName.contains("DRIVER=", Qt::CaseInsensitive) ||
+                 args.databaseName.contains("SERVER=", Qt::CaseInsensitive))
+            built = args.databaseName;
+        else
+            built = "DSN=" + args.databaseName;
+        if (!args.userName.isEmpty())
+            built += ";UID=" + args.userName;
+        if (!args.password.isEmpty())
+            built += ";PWD=" + args.password;
+        QCOMPARE(built, odbc);
+    }
+
+    // Passwords that hiding them used to mangle the message with, or that could end the value
+    // they stand in: each opens when it is the right one, and when it is wrong the error is the
+    // driver's message as the driver wrote it.
+    void passwords_data() {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("ado"); // %PW% stands for the password as the user wrote it
+        QTest::newRow("a") << "a"
+                           << "Password=%PW%";
+        QTest::newRow("the user name") << "KOVADB"
+                                       << "Password=%PW%";
+        QTest::newRow("; and braces, quoted") << "p;{w}}d"
+                                              << "Password=\"%PW%\"";
+        QTest::newRow("; and braces, in braces") << "p;{w}d"
+                                                 << "Password={p;{w}}d}";
+        QTest::newRow("; and braces, in Extended Properties")
+            << "x;y}"
+            << "Extended Properties=\"PWD={x;y}}}\"";
+        QTest::newRow("blank inside, quote") << "a b'c"
+                                             << "Password=\"%PW%\"";
+    }
+
+    void passwords() {
+        REQUIRE_POSTGRES();
+        QFETCH(QString, password);
+        QFETCH(QString, ado);
+        ado.replace("%PW%", password);
+        const QString connectionString =
+            "Provider=MSDASQL.1;Persist Security Info=True;User ID=KOVADB;Data Source=QPG;" + ado;
+
+        TADOConnection admin;
+        admin.setConnectionString(adoString("QPG"));
+        admin.setConnected(true);
+        QSqlQuery alter(QSqlDatabase::database(admin.sqlConnectionName(), false));
+        QString literal = password;
+        literal.replace("'", "''");
+        QVERIFY(alter.exec(QStringLiteral("ALTER ROLE \"KOVADB\" PASSWORD '%1'").arg(literal)));
+        const auto restore =
+            qScopeGuard([&] { QVERIFY(alter.exec("ALTER ROLE \"KOVADB\" PASSWORD 'qmwt'")); });
+
+        TADOConnection right;
+        right.setConnectionString(connectionString);
+        try {
+            right.setConnected(true);
+        } catch (const Error& e) {
+            QFAIL(qPrintable("the right password was refused: " + e.message()));
+        }
+        QCOMPARE(firstValue(&right, "SELECT current_user"), QStringLiteral("KOVADB"));
+        right.setConnected(false);
+
+        QVERIFY(alter.exec("ALTER ROLE \"KOVADB\" PASSWORD 'qmwt'"));
+        auto window = shownWindow("T\r\n" + connectionString + "\r\n");
+        QCOMPARE(boxes_.size(), 1);
+        QCOMPARE(boxes_[0].kind, msgbox::Kind::Error);
+        QCOMPARE(boxes_[0].text, pgWrongPassword("KOVADB"));
+        QVERIFY(!window->ADOConnectionSource->Connected());
+    }
+
+    // A driver that echoes the connection string: only the values of its password keys are
+    // hidden, whatever else in the message looks like the password.
+    void hidePasswords_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("hidden");
+        QTest::newRow("no password key, short password")
+            << "connection to server at \"127.0.0.1\" failed: password authentication failed"
+            << "a"
+            << "connection to server at \"127.0.0.1\" failed: password authentication failed";
+        QTest::newRow("password equal to the user name")
+            << "cannot log in as KOVADB with DSN=Q;UID=KOVADB;PWD=KOVADB;Port=1"
+            << "KOVADB"
+            << "cannot log in as KOVADB with DSN=Q;UID=KOVADB;PWD=****;Port=1";
+        QTest::newRow("braced password with ; and braces")
+            << "bad string 'DSN=Q;PWD={a;b}}c};UID=u'"
+            << "{a;b}}c}"
+            << "bad string 'DSN=Q;PWD=****;UID=u'";
+        QTest::newRow("Password key of an ADO string, quoted") << "[Password=\"x;y\"; User ID=a]"
+                                                               << "{x;y}"
+                                                               << "[Password=****; User ID=a]";
+        QTest::newRow("plain password with a blank, at the end") << "login failed (pwd=a b)"
+                                                                 << "a b"
+                                                                 << "login failed (pwd=****)";
+        QTest::newRow("a value other than the password handed on")
+            << "DSN=Q;PWD=other;UID=u and PWD=a"
+            << "a"
+            << "DSN=Q;PWD=****;UID=u and PWD=****";
+        QTest::newRow("key inside a word is no key") << "NOPWD=1; Passwordless=2"
+                                                     << "1"
+                                                     << "NOPWD=1; Passwordless=2";
+        QTest::newRow("empty value") << "PWD=;UID=u"
+                                     << ""
+                                     << "PWD=;UID=u";
+    }
+
+    void hidePasswords() {
+        QFETCH(QString, message);
+        QFETCH(QString, password);
+        QFETCH(QString, hidden);
+        QCOMPARE(ado::hidePasswords(message, password), hidden);
     }
 
     void connectionErrors_data() {
