@@ -67,6 +67,7 @@ QList<Pair> parsePairs(const QString& text, Syntax syntax) {
             close = text[i];
         if (!close.isNull()) {
             const qsizetype open = i++;
+            bool closed = false;
             while (i < n) {
                 if (text[i] == close) {
                     if (i + 1 < n && text[i + 1] == close) {
@@ -75,11 +76,13 @@ QList<Pair> parsePairs(const QString& text, Syntax syntax) {
                         continue;
                     }
                     ++i;
+                    closed = true;
                     break;
                 }
                 pair.value += text[i++];
             }
-            if (close == QLatin1Char('}'))
+            // An unclosed brace would swallow whatever follows it in the string handed on.
+            if (close == QLatin1Char('}') && closed)
                 pair.raw = text.mid(open, i - open);
             const qsizetype end = text.indexOf(QLatin1Char(';'), i);
             i = end < 0 ? n : end + 1;

@@ -511,6 +511,8 @@ private slots:
         QTest::newRow("driver moves before the file holding .dsn")
             << "Database=x.dsn;Driver={SQLite3}"
             << "Driver={SQLite3};QuorvaneUnused={;UID=};Database=x.dsn";
+        QTest::newRow("unclosed brace is closed") << "Data Source=Q;Description={a;b;User ID=u"
+                                                  << "DSN=Q;Description={a;b;User ID=u}";
         QTest::newRow("SERVER= inside a value: the name passes as it is")
             << "Data Source=Q;Description={SERVER=x}"
             << "DSN=Q;Description={SERVER=x}";
