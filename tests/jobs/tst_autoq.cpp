@@ -391,7 +391,7 @@ private slots:
         QTest::newRow("SQLite data source, ; and braces in a quoted description")
             << "Provider=MSDASQL.1;Data Source=QSOURCE;Description=\"a;b{c}d\"" << ok << "ok"
             << "QSOURCE.sqlite";
-        QTest::newRow("SQLite data source, non-ASCII description")
+        QTest::newRow("SQLite data source, non-ASCII in a key the driver ignores")
             << "Provider=MSDASQL.1;Data Source=QSOURCE;Description=報表ü" << ok << "ok"
             << "QSOURCE.sqlite";
 
