@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-odbc libqt6sql6-sqlite libgl-dev
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libblkid-dev e2fsprogs
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql
   fonts-liberation fonts-arphic-uming
   xvfb xauth x11-utils imagemagick

@@ -6,11 +6,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStorageInfo>
+
+#include <blkid/blkid.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,14 +26,16 @@ namespace drives {
 namespace {
 
 struct Mapping {
-    QString root;      // as mapped
+    QString root;      // as mapped, in the layer's form of host paths (see hostPath)
     QString canonical; // with symbolic links resolved, as getcwd reports it
 };
 
 struct State {
     bool initialised = false;
     QMap<QChar, Mapping> drives;
+    QMap<QChar, QString> overrides; // this process's own mappings; an empty one unmaps
     QMap<QChar, QString> lastDirectory;
+    QString configFile;
 };
 
 State& state() {
@@ -36,9 +43,30 @@ State& state() {
     return s;
 }
 
+// Host paths are kept as the Windows names of their bytes, "/" between the components, so that
+// every host name survives the trip through QString.
+QString hostPath(const QByteArray& bytes) {
+    return fromHostName(bytes);
+}
+
+QByteArray bytes(const QString& host) {
+    return toHostName(host);
+}
+
+// A host path as Qt spells it, in the layer's form.
+QString fromQtPath(const QString& path) {
+    return hostPath(QFile::encodeName(path));
+}
+
+QString toQtPath(const QString& host) {
+    return QFile::decodeName(bytes(host));
+}
+
 QString canonicalOf(const QString& dir) {
-    const QString canonical = QFileInfo(dir).canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(dir) : canonical;
+    char buffer[PATH_MAX];
+    if (::realpath(bytes(dir).constData(), buffer))
+        return hostPath(buffer);
+    return QDir::cleanPath(dir);
 }
 
 bool isRemovableDevice(const QString& device) {
@@ -70,22 +98,144 @@ QList<Volume> mountedVolumes() {
     return volumes;
 }
 
+// udev writes the bytes of a name that a link name cannot hold as "\xHH".
+QString unescapeUdev(const QString& name) {
+    QByteArray raw = QFile::encodeName(name);
+    QByteArray out;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        bool ok = false;
+        if (raw[i] == '\\' && i + 3 < raw.size() && raw[i + 1] == 'x') {
+            const int value = raw.mid(i + 2, 2).toInt(&ok, 16);
+            if (ok) {
+                out.append(char(value));
+                i += 3;
+                continue;
+            }
+        }
+        out.append(raw[i]);
+    }
+    return QString::fromUtf8(out);
+}
+
+// The name udev's index gives the volume on `device` for `kind` ("by-uuid", "by-label"); empty
+// when the index is missing or does not know it.
+QString udevName(const QString& device, const char* kind) {
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty())
+        return QString();
+    QDir index(QStringLiteral("/dev/disk/") + QLatin1String(kind));
+    for (const QFileInfo& link : index.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+        if (link.canonicalFilePath() == target)
+            return unescapeUdev(link.fileName());
+    return QString();
+}
+
+enum class ProbeValue { Uuid, Label };
+
+QString probe(const QString& device, ProbeValue which) {
+    if (device.isEmpty() || !device.startsWith(QLatin1Char('/')))
+        return QString();
+    blkid_probe pr = blkid_new_probe_from_filename(QFile::encodeName(device).constData());
+    if (!pr)
+        return QString();
+    blkid_probe_enable_superblocks(pr, 1);
+    blkid_probe_set_superblocks_flags(pr, BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID);
+    QString value;
+    const char* data = nullptr;
+    if (blkid_do_safeprobe(pr) == 0 &&
+        blkid_probe_lookup_value(pr, which == ProbeValue::Uuid ? "UUID" : "LABEL", &data,
+                                 nullptr) == 0 &&
+        data)
+        value = QString::fromUtf8(data);
+    blkid_free_probe(pr);
+    return value;
+}
+
+// What the system knows of the volume on `device`: udev's index, then the file system itself,
+// then the cache libblkid keeps of what it read earlier (for a device only root may read).
+QString volumeValue(const QString& device, ProbeValue which) {
+    if (!device.startsWith(QLatin1String("/dev/")))
+        return QString();
+    QString value = udevName(device, which == ProbeValue::Uuid ? "by-uuid" : "by-label");
+    if (value.isEmpty())
+        value = probe(device, which);
+    if (value.isEmpty()) {
+        blkid_cache cache = nullptr;
+        if (blkid_get_cache(&cache, nullptr) == 0) {
+            if (char* cached =
+                    blkid_get_tag_value(cache, which == ProbeValue::Uuid ? "UUID" : "LABEL",
+                                        QFile::encodeName(device).constData())) {
+                value = QString::fromUtf8(cached);
+                ::free(cached);
+            }
+            blkid_put_cache(cache);
+        }
+    }
+    return value;
+}
+
+QMap<QChar, QString> readGroup(QSettings& settings, const QString& group) {
+    QMap<QChar, QString> result;
+    settings.beginGroup(group);
+    for (const QString& key : settings.childKeys()) {
+        if (key.size() != 1 || !key[0].isLetter() || key[0].unicode() > 127)
+            continue;
+        const QString value = settings.value(key).toString().trimmed();
+        if (!value.isEmpty())
+            result.insert(key[0].toUpper(), value);
+    }
+    settings.endGroup();
+    return result;
+}
+
+// A user-given directory: "~" stands for the home directory.
+QString expandHome(const QString& dir) {
+    if (dir == QLatin1String("~"))
+        return QDir::homePath();
+    if (dir.startsWith(QLatin1String("~/")))
+        return QDir::homePath() + dir.mid(1);
+    return dir;
+}
+
+void refresh(State& s) {
+    s.initialised = true;
+    s.drives.clear();
+    const QString home = QDir::homePath();
+    QList<QPair<QString, QString>> present;
+    for (const Volume& volume : userVolumes(mountedVolumes(), home))
+        present.append({volumeIdentity(volume), volume.rootPath});
+
+    QSettings settings(configFile(), QSettings::IniFormat);
+    QMap<QChar, QString> userDrives;
+    const QMap<QChar, QString> given = readGroup(settings, QStringLiteral("Drives"));
+    for (auto it = given.cbegin(); it != given.cend(); ++it)
+        userDrives.insert(it.key(), expandHome(it.value()));
+    QMap<QChar, QString> known = readGroup(settings, QStringLiteral("Volumes"));
+    const QMap<QChar, QString> before = known;
+    const auto letters = assignLetters(present, userDrives, known, home);
+    if (known != before) {
+        for (auto it = known.cbegin(); it != known.cend(); ++it)
+            if (!before.contains(it.key()))
+                settings.setValue(QStringLiteral("Volumes/") + it.key(), it.value());
+        settings.sync();
+    }
+    for (const auto& [letter, dir] : letters) {
+        const QString root = fromQtPath(dir);
+        s.drives.insert(letter, {root, canonicalOf(root)});
+    }
+    for (auto it = s.overrides.cbegin(); it != s.overrides.cend(); ++it) {
+        if (it.value().isEmpty())
+            s.drives.remove(it.key());
+        else
+            s.drives.insert(it.key(), {it.value(), canonicalOf(it.value())});
+    }
+}
+
 State& mapped() {
     State& s = state();
-    if (!s.initialised) {
-        s.initialised = true;
-        for (const auto& [letter, dir] : defaultMapping(mountedVolumes(), QDir::homePath()))
-            s.drives.insert(letter, {dir, canonicalOf(dir)});
-    }
+    if (!s.initialised)
+        refresh(s);
     return s;
-}
-
-QString hostPath(const QByteArray& bytes) {
-    return QString::fromUtf8(bytes);
-}
-
-QByteArray bytes(const QString& host) {
-    return QFile::encodeName(host);
 }
 
 bool isDriveLetter(QChar c) {
@@ -173,8 +323,14 @@ QString findEntry(const QString& dir, const QString& name, bool last) {
     return found;
 }
 
+// The mapped directory of `letter`, in the layer's form; empty when it is not mapped.
+QString rootOf(QChar letter) {
+    return mapped().drives.value(letter.toUpper()).root;
+}
+
+// Resolved::host in the layer's form of host paths.
 Resolved resolveAbsolute(const Absolute& path) {
-    const QString root = driveRoot(path.drive);
+    const QString root = rootOf(path.drive);
     if (root.isEmpty())
         throw InOutError(ErrorPathNotFound);
     struct stat st;
@@ -199,8 +355,12 @@ Resolved resolveAbsolute(const Absolute& path) {
     return result;
 }
 
+Resolved resolveHost(const QString& windowsPath) {
+    return resolveAbsolute(splitAbsolute(windowsPath));
+}
+
 void enter(const QString& windowsPath) {
-    const Resolved target = resolve(windowsPath);
+    const Resolved target = resolveHost(windowsPath);
     if (::chdir(bytes(target.host).constData()) != 0)
         throw InOutError(errorCodeFromErrno(errno));
 }
@@ -227,14 +387,14 @@ private:
 
 bool statOf(const QString& windowsPath, struct stat* st) {
     try {
-        return ::stat(bytes(resolve(windowsPath).host).constData(), st) == 0;
+        return ::stat(bytes(resolveHost(windowsPath).host).constData(), st) == 0;
     } catch (const InOutError&) {
         return false;
     }
 }
 
 template <typename Accept> QStringList listDirectory(const QString& windowsDir, Accept accept) {
-    const Resolved dir = resolve(windowsDir);
+    const Resolved dir = resolveHost(windowsDir);
     DIR* d = ::opendir(bytes(dir.host).constData());
     if (!d)
         throw InOutError(errorCodeFromErrno(errno));
@@ -386,8 +546,8 @@ DriveType classifyVolume(const Volume& volume) {
     return DriveType::Fixed;
 }
 
-QList<QPair<QChar, QString>> defaultMapping(const QList<Volume>& volumes, const QString& home) {
-    QList<QPair<QChar, QString>> mapping{{QLatin1Char('C'), home}};
+QList<Volume> userVolumes(const QList<Volume>& volumes, const QString& home) {
+    QList<Volume> result;
     QStringList places;
     for (const Volume& volume : volumes) {
         const QString& root = volume.rootPath;
@@ -396,49 +556,219 @@ QList<QPair<QChar, QString>> defaultMapping(const QList<Volume>& volumes, const 
                                  root.startsWith(QLatin1String("/mnt/")) ||
                                  root == QLatin1String("/mnt");
         if (userVisible && root != home && classifyVolume(volume) != DriveType::Unknown &&
-            !places.contains(root))
+            !places.contains(root)) {
             places.append(root);
+            result.append(volume);
+        }
     }
-    std::sort(places.begin(), places.end());
-    char letter = 'D';
-    for (const QString& place : places) {
-        if (letter > 'Y')
-            break;
-        mapping.append({QLatin1Char(letter++), place});
+    std::sort(result.begin(), result.end(),
+              [](const Volume& a, const Volume& b) { return a.rootPath < b.rootPath; });
+    return result;
+}
+
+QString volumeIdentity(const Volume& volume) {
+    const QString uuid = volumeValue(volume.device, ProbeValue::Uuid);
+    if (!uuid.isEmpty())
+        return QStringLiteral("uuid:") + uuid;
+    const QString label = volumeValue(volume.device, ProbeValue::Label);
+    if (!label.isEmpty())
+        return QStringLiteral("label:") + label;
+    return QStringLiteral("path:") + volume.rootPath;
+}
+
+QList<QPair<QChar, QString>> assignLetters(const QList<QPair<QString, QString>>& present,
+                                           const QMap<QChar, QString>& userDrives,
+                                           QMap<QChar, QString>& known, const QString& home) {
+    QMap<QChar, QString> letters{{QLatin1Char('C'), home}, {QLatin1Char('Z'), QStringLiteral("/")}};
+    for (auto it = userDrives.cbegin(); it != userDrives.cend(); ++it)
+        if (!letters.contains(it.key()))
+            letters.insert(it.key(), it.value());
+    QStringList seen;
+    for (const auto& [identity, root] : present) {
+        if (seen.contains(identity))
+            continue; // the same volume mounted a second time
+        seen.append(identity);
+        QChar letter = known.key(identity);
+        if (letter.isNull() || letters.contains(letter)) {
+            letter = QChar();
+            for (char c = 'D'; c <= 'Y'; ++c) {
+                if (!letters.contains(QLatin1Char(c)) && !known.contains(QLatin1Char(c))) {
+                    letter = QLatin1Char(c);
+                    break;
+                }
+            }
+            if (letter.isNull())
+                continue; // every letter is taken
+            // A letter a user-given drive took over is given up for the new one.
+            for (auto it = known.begin(); it != known.end();)
+                it = it.value() == identity ? known.erase(it) : std::next(it);
+            known.insert(letter, identity);
+        }
+        letters.insert(letter, root);
     }
-    mapping.append({QLatin1Char('Z'), QStringLiteral("/")});
-    return mapping;
+    QList<QPair<QChar, QString>> result;
+    for (auto it = letters.cbegin(); it != letters.cend(); ++it)
+        result.append({it.key(), it.value()});
+    return result;
+}
+
+QString configFile() {
+    const State& s = state();
+    if (!s.configFile.isEmpty())
+        return s.configFile;
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (dir.isEmpty())
+        dir = QDir::homePath() + QStringLiteral("/.config");
+    return dir + QStringLiteral("/quorvane/drives.ini");
+}
+
+void setConfigFile(const QString& path) {
+    state().configFile = path;
+    state().initialised = false;
+}
+
+namespace {
+
+// The bytes that a Windows name cannot hold although they are valid UTF-8.
+bool unfitByte(unsigned char c) {
+    return (c >= 1 && c < 32) || std::strchr("\\:*?\"<>|", c) != nullptr;
+}
+
+constexpr char32_t EscapedByte = 0xF000; // + a byte of unfitByte
+constexpr char32_t RawByte = 0xF100;     // + a byte outside a valid UTF-8 character
+constexpr char32_t ReservedEnd = 0xF200;
+
+// The length of the valid UTF-8 character at `p` (at most `left` bytes), 0 when there is none;
+// overlong forms, surrogates and values beyond U+10FFFF are not valid.
+int utf8Length(const unsigned char* p, qsizetype left, char32_t* value) {
+    const unsigned char c = p[0];
+    int length;
+    char32_t cp;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        cp = c & 0x0F;
+        if (c == 0xE0)
+            low = 0xA0;
+        else if (c == 0xED)
+            high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        cp = c & 0x07;
+        if (c == 0xF0)
+            low = 0x90;
+        else if (c == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (left < length)
+        return 0;
+    for (int i = 1; i < length; ++i) {
+        const unsigned char next = p[i];
+        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF))
+            return 0;
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    *value = cp;
+    return length;
+}
+
+} // namespace
+
+QString fromHostName(const QByteArray& name) {
+    QString result;
+    result.reserve(name.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(name.constData());
+    const qsizetype size = name.size();
+    for (qsizetype i = 0; i < size;) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            result.append(unfitByte(c) ? QChar(char16_t(EscapedByte + c)) : QChar(char16_t(c)));
+            ++i;
+            continue;
+        }
+        char32_t cp = 0;
+        const int length = utf8Length(p + i, size - i, &cp);
+        if (length > 0 && (cp < EscapedByte || cp >= ReservedEnd)) {
+            result.append(QString::fromUcs4(&cp, 1));
+            i += length;
+            continue;
+        }
+        // Not UTF-8, or a character of the range the escapes use: byte by byte.
+        for (int k = 0; k < std::max(length, 1); ++k)
+            result.append(QChar(char16_t(RawByte + p[i + k])));
+        i += std::max(length, 1);
+    }
+    return result;
+}
+
+QByteArray toHostName(const QString& name) {
+    QByteArray result;
+    result.reserve(name.size());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t u = name[i].unicode();
+        if (u >= EscapedByte && u < EscapedByte + 0x80 && unfitByte(u - EscapedByte)) {
+            result.append(char(u - EscapedByte));
+        } else if (u >= RawByte + 0x80 && u < RawByte + 0x100) {
+            result.append(char(u - RawByte));
+        } else if (u < 0x80) {
+            result.append(char(u));
+        } else {
+            const qsizetype length =
+                name[i].isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate()
+                    ? 2
+                    : 1;
+            result.append(name.mid(i, length).toUtf8());
+            i += length - 1;
+        }
+    }
+    return result;
+}
+
+QString fileSystemLabel(const QString& device) {
+    return probe(device, ProbeValue::Label);
 }
 
 QList<QChar> driveLetters() {
-    return mapped().drives.keys();
+    State& s = state();
+    refresh(s);
+    return s.drives.keys();
 }
 
 QString driveRoot(QChar letter) {
-    return mapped().drives.value(letter.toUpper()).root;
+    return toQtPath(rootOf(letter));
 }
 
 void mapDrive(QChar letter, const QString& hostDir) {
     State& s = mapped();
     letter = letter.toUpper();
     s.lastDirectory.remove(letter);
-    if (hostDir.isEmpty())
+    const QString root = hostDir.isEmpty() ? QString() : fromQtPath(QDir::cleanPath(hostDir));
+    s.overrides.insert(letter, root);
+    if (root.isEmpty())
         s.drives.remove(letter);
     else
-        s.drives.insert(letter, {QDir::cleanPath(hostDir), canonicalOf(hostDir)});
+        s.drives.insert(letter, {root, canonicalOf(root)});
 }
 
 void resetMapping() {
     State& s = state();
     s.initialised = false;
     s.drives.clear();
+    s.overrides.clear();
     s.lastDirectory.clear();
 }
 
 DriveType driveType(QChar letter) {
-    const QString root = driveRoot(letter);
-    if (root.isEmpty() || !QFileInfo(root).isDir())
+    const QString host = rootOf(letter);
+    struct stat st;
+    if (host.isEmpty() || ::stat(bytes(host).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return DriveType::Unknown;
+    const QString root = toQtPath(host);
     const QStorageInfo info(root);
     if (!info.isValid())
         return DriveType::Unknown;
@@ -449,7 +779,14 @@ DriveType driveType(QChar letter) {
 
 QString volumeLabel(QChar letter) {
     const QString root = driveRoot(letter);
-    return root.isEmpty() ? QString() : QStorageInfo(root).name();
+    if (root.isEmpty())
+        return QString();
+    const QStorageInfo info(root);
+    if (!info.isValid())
+        return QString();
+    // QStorageInfo reads udev's label index, which a machine without udev lacks.
+    const QString name = info.name();
+    return name.isEmpty() ? volumeValue(QString::fromUtf8(info.device()), ProbeValue::Label) : name;
 }
 
 QString networkName(QChar letter) {
@@ -457,24 +794,37 @@ QString networkName(QChar letter) {
     return root.isEmpty() ? QString() : QString::fromUtf8(QStorageInfo(root).device());
 }
 
-QString toHostPath(const QString& windowsPath) {
+QByteArray toHostBytes(const QString& windowsPath) {
     QString path = windowsPath;
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (path.size() >= 2 && path[1] == QLatin1Char(':') && isDriveLetter(path[0])) {
         const QChar drive = path[0].toUpper();
-        QString root = driveRoot(drive);
+        QString root = rootOf(drive);
         if (root.isEmpty())
-            root = drive == QLatin1Char('C') ? QDir::homePath() : QStringLiteral("/");
-        return QDir::cleanPath(root + QLatin1Char('/') + path.mid(2));
+            root = drive == QLatin1Char('C') ? fromQtPath(QDir::homePath()) : QStringLiteral("/");
+        return bytes(QDir::cleanPath(root + QLatin1Char('/') + path.mid(2)));
     }
-    return QDir::current().absoluteFilePath(path);
+    if (path.startsWith(QLatin1Char('/')))
+        return bytes(QDir::cleanPath(path));
+    char buffer[PATH_MAX];
+    const QString here = ::getcwd(buffer, sizeof buffer) ? hostPath(buffer) : QStringLiteral("/");
+    return bytes(QDir::cleanPath(here + QLatin1Char('/') + path));
+}
+
+QString toHostPath(const QString& windowsPath) {
+    return QFile::decodeName(toHostBytes(windowsPath));
 }
 
 Resolved resolve(const QString& windowsPath) {
-    return resolveAbsolute(splitAbsolute(windowsPath));
+    Resolved result = resolveHost(windowsPath);
+    result.host = toQtPath(result.host);
+    return result;
 }
 
-QString toWindowsPath(const QString& hostPath) {
+namespace {
+
+// The Windows path of a host path in the layer's form.
+QString windowsOfHost(const QString& hostPath) {
     const QString host = QDir::cleanPath(hostPath);
     QChar best;
     qsizetype bestLength = -1;
@@ -504,11 +854,28 @@ QString toWindowsPath(const QString& hostPath) {
     return QString(best) + QStringLiteral(":\\") + withBackslashes(rest);
 }
 
-QString currentDirectory() {
+// The working directory as a Windows path; empty with `error` set when it cannot be read.
+QString workingDirectory(int* error) {
     char buffer[PATH_MAX];
     if (::getcwd(buffer, sizeof buffer))
-        return toWindowsPath(hostPath(buffer));
-    return QStringLiteral("C:\\");
+        return windowsOfHost(hostPath(buffer));
+    *error = errorCodeFromErrno(errno);
+    return QString();
+}
+
+} // namespace
+
+QString toWindowsPath(const QString& hostPath) {
+    return windowsOfHost(fromQtPath(hostPath));
+}
+
+QString currentDirectory() {
+    int error = 0;
+    const QString dir = workingDirectory(&error);
+    // A removed directory has no name any more; none is made up for it.
+    if (dir.isEmpty())
+        throw InOutError(error);
+    return dir;
 }
 
 QChar currentDrive() {
@@ -523,8 +890,10 @@ void setCurrentDirectory(const QString& windowsPath) {
 
 QString driveCurrentDirectory(QChar letter) {
     letter = letter.toUpper();
-    if (letter == currentDrive())
-        return currentDirectory();
+    int error = 0;
+    const QString current = workingDirectory(&error);
+    if (!current.isEmpty() && current[0] == letter)
+        return current;
     const QString last = mapped().lastDirectory.value(letter);
     if (!last.isEmpty() && directoryExists(last))
         return last;
@@ -533,7 +902,7 @@ QString driveCurrentDirectory(QChar letter) {
 
 SplitPath processPath(const QString& text) {
     WorkingDirectoryGuard guard;
-    QChar drive = currentDrive();
+    QChar drive;
     QString body = text;
     if (body.size() >= 2 && body.startsWith(QLatin1Char('[')) && body.endsWith(QLatin1Char(']'))) {
         body = body.mid(1, body.size() - 2);
@@ -547,7 +916,8 @@ SplitPath processPath(const QString& text) {
     result.fileName = body.mid(cut + 1);
     const QString dir = cut < 0 ? QString() : cut == 0 ? QStringLiteral("\\") : body.left(cut);
     // "X:" alone names that drive's current directory.
-    enter(QString(drive) + QLatin1Char(':') + dir);
+    enter(drive.isNull() ? (dir.isEmpty() ? QStringLiteral(".") : dir)
+                         : QString(drive) + QLatin1Char(':') + dir);
     if (!result.fileName.isEmpty() && !hasWildcard(result.fileName) &&
         !fileExists(result.fileName)) {
         enter(result.fileName);

@@ -73,7 +73,11 @@ TDriveComboBox::TDriveComboBox(QWidget* parent) : QComboBox(parent) {
     initFileControlResources();
     setIconSize(QSize(16, 16));
     readDrives();
-    selectDrive(drives::currentDrive());
+    try {
+        selectDrive(drives::currentDrive());
+    } catch (const InOutError&) {
+        // The working directory has gone: no drive is selected.
+    }
     connect(this, &QComboBox::activated, this, &TDriveComboBox::userPicked);
 }
 
@@ -111,6 +115,11 @@ void TDriveComboBox::readDrives() {
     }
     if (!selected.isNull())
         selectDrive(selected);
+}
+
+void TDriveComboBox::showPopup() {
+    readDrives(); // volumes come and go while the program runs
+    QComboBox::showPopup();
 }
 
 QChar TDriveComboBox::drive() const {
@@ -155,7 +164,11 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
     initFileControlResources();
     setupList(this, 16);
     setIconSize(QSize(16, 16));
-    directory_ = drives::currentDirectory();
+    try {
+        directory_ = drives::currentDirectory();
+    } catch (const InOutError&) {
+        // Shows nothing until a move succeeds; opening the current entry reports why.
+    }
     readEntries();
 }
 
@@ -164,6 +177,8 @@ void TDirectoryListBox::readEntries() {
     static const QIcon currentIcon(QStringLiteral(":/filecontrols/images/folder_current.xpm"));
     static const QIcon closedIcon(QStringLiteral(":/filecontrols/images/folder_closed.xpm"));
     clear();
+    if (directory_.isEmpty())
+        return;
     const QString root = directory_.left(3);
     const QStringList parts = directory_.mid(3).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
     auto add = [&](const QString& text, int level, const QIcon& icon, const QString& path) {
@@ -223,6 +238,8 @@ void TDirectoryListBox::openCurrent() {
     const int row = currentRow();
     if (row >= 0)
         setDirectory(itemPath(row));
+    else if (directory_.isEmpty())
+        setDirectory(drives::currentDirectory()); // raises the reason it cannot be read
 }
 
 void TDirectoryListBox::setFileList(TFileListBox* list) {
@@ -253,7 +270,11 @@ void TDirectoryListBox::mouseDoubleClickEvent(QMouseEvent* event) {
 
 TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
     setupList(this, 15);
-    directory_ = drives::currentDirectory();
+    try {
+        directory_ = drives::currentDirectory();
+    } catch (const InOutError&) {
+        return; // no directory to read yet
+    }
     readFiles();
 }
 
@@ -270,7 +291,8 @@ void TFileListBox::setDirectory(const QString& windowsDir) {
 void TFileListBox::readFiles() {
     QStringList names;
     try {
-        names = drives::findFiles(directory_, mask_);
+        if (!directory_.isEmpty())
+            names = drives::findFiles(directory_, mask_);
     } catch (const InOutError&) {
         // As a search that finds nothing.
     }

@@ -27,8 +27,9 @@ public:
     TDirectoryListBox* dirList() const { return dirList_; }
     void setDirList(TDirectoryListBox* list);
 
-    // Reads the drives again.
+    // Reads the drives again; each opening of the drop-down does.
     void readDrives();
+    void showPopup() override;
 
     // The entry of a drive: lower case; a removable drive as "a:", a fixed drive, optical disc or
     // RAM disk with its volume label ("c: [label]"), a network drive with its connection's name.

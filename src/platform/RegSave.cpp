@@ -16,6 +16,5 @@ LONG RegSaveKeyA(HKEY key, const char* file, const SECURITY_ATTRIBUTES*) {
     // The root of the store has no name of its own; a hive's root key needs one.
     if (tree.name.empty())
         tree.name = "HKEY_CURRENT_USER";
-    const QString host = drives::toHostPath(QString::fromUtf8(file));
-    return hive::saveHiveFile(tree, QFile::encodeName(host).toStdString());
+    return hive::saveHiveFile(tree, drives::toHostBytes(QString::fromUtf8(file)).toStdString());
 }
