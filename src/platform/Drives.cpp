@@ -214,9 +214,9 @@ void refresh(State& s) {
     const QMap<QChar, QString> before = known;
     const auto letters = assignLetters(present, userDrives, known, home);
     if (known != before) {
+        settings.remove(QStringLiteral("Volumes"));
         for (auto it = known.cbegin(); it != known.cend(); ++it)
-            if (!before.contains(it.key()))
-                settings.setValue(QStringLiteral("Volumes/") + it.key(), it.value());
+            settings.setValue(QStringLiteral("Volumes/") + it.key(), it.value());
         settings.sync();
     }
     for (const auto& [letter, dir] : letters) {

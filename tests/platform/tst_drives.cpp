@@ -5,10 +5,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QSet>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -366,7 +371,7 @@ private slots:
         QCOMPARE(int(classifyVolume({root, type, QStringLiteral("/dev/x"), removable})), expected);
     }
 
-    void defaultMappingGivesFreeLetters() {
+    void userVolumesUnderUserPlaces() {
         const QList<Volume> volumes{
             {"/", "ext4", "/dev/sda1", false},
             {"/boot/efi", "vfat", "/dev/sda2", false},
@@ -375,9 +380,210 @@ private slots:
             {"/media/u/STICK", "vfat", "/dev/sdb1", true},
             {"/media/u/STICK", "vfat", "/dev/sdb1", true},
         };
-        const QList<QPair<QChar, QString>> expected{
-            {'C', "/home/u"}, {'D', "/media/u/STICK"}, {'E', "/mnt/share"}, {'Z', "/"}};
-        QCOMPARE(defaultMapping(volumes, QStringLiteral("/home/u")), expected);
+        QStringList roots;
+        for (const Volume& volume : userVolumes(volumes, QStringLiteral("/home/u")))
+            roots.append(volume.rootPath);
+        QCOMPARE(roots, QStringList({"/media/u/STICK", "/mnt/share"}));
+    }
+
+    void lettersStayWithTheirVolumes_data() {
+        using Letters = QMap<QChar, QString>;
+        QTest::addColumn<QStringList>("present"); // identity=mount point
+        QTest::addColumn<Letters>("given");
+        QTest::addColumn<Letters>("known");
+        QTest::addColumn<Letters>("expected"); // letters other than C: and Z:
+        QTest::addColumn<Letters>("knownAfter");
+        QTest::newRow("first sight, in path order")
+            << QStringList{"path:/media/a=/media/a", "uuid:1=/media/b"} << Letters{} << Letters{}
+            << Letters{{'D', "/media/a"}, {'E', "/media/b"}}
+            << Letters{{'D', "path:/media/a"}, {'E', "uuid:1"}};
+        QTest::newRow("a new volume does not shift the known ones")
+            << QStringList{"uuid:new=/media/a", "uuid:1=/media/b"} << Letters{}
+            << Letters{{'D', "uuid:1"}} << Letters{{'D', "/media/b"}, {'E', "/media/a"}}
+            << Letters{{'D', "uuid:1"}, {'E', "uuid:new"}};
+        QTest::newRow("an absent volume keeps its letter reserved")
+            << QStringList{"uuid:2=/media/x"} << Letters{} << Letters{{'D', "uuid:1"}}
+            << Letters{{'E', "/media/x"}} << Letters{{'D', "uuid:1"}, {'E', "uuid:2"}};
+        QTest::newRow("user-given letters come first")
+            << QStringList{"uuid:1=/media/b"} << Letters{{'D', "/home/u/data"}}
+            << Letters{{'D', "uuid:1"}} << Letters{{'D', "/home/u/data"}, {'E', "/media/b"}}
+            << Letters{{'E', "uuid:1"}};
+        QTest::newRow("C and Z cannot be given")
+            << QStringList{} << Letters{{'C', "/tmp"}, {'Z', "/tmp"}} << Letters{} << Letters{}
+            << Letters{};
+        QTest::newRow("one volume mounted twice, one letter")
+            << QStringList{"uuid:1=/media/a", "uuid:1=/mnt/a"} << Letters{} << Letters{}
+            << Letters{{'D', "/media/a"}} << Letters{{'D', "uuid:1"}};
+    }
+
+    void lettersStayWithTheirVolumes() {
+        using Letters = QMap<QChar, QString>;
+        QFETCH(QStringList, present);
+        QFETCH(Letters, given);
+        QFETCH(Letters, known);
+        QFETCH(Letters, expected);
+        QFETCH(Letters, knownAfter);
+        QList<QPair<QString, QString>> volumes;
+        for (const QString& entry : present)
+            volumes.append({entry.section('=', 0, 0), entry.section('=', 1)});
+        Letters got;
+        for (const auto& [letter, dir] : assignLetters(volumes, given, known, "/home/u"))
+            got.insert(letter, dir);
+        QCOMPARE(got.take('C'), QStringLiteral("/home/u"));
+        QCOMPARE(got.take('Z'), QStringLiteral("/"));
+        QCOMPARE(got, expected);
+        QCOMPARE(known, knownAfter);
+    }
+
+    void userGivenDrivesFromTheConfiguration() {
+        QTemporaryDir data;
+        {
+            QSettings config(configFile(), QSettings::IniFormat);
+            config.setValue("Drives/d", data.path());
+            config.setValue("Drives/Y", QStringLiteral("~"));
+        }
+        const QList<QChar> letters = driveLetters();
+        QVERIFY(letters.contains('D') && letters.contains('Y'));
+        QCOMPARE(driveRoot('D'), data.path());
+        QCOMPARE(driveRoot('Y'), QDir::homePath());
+        writeFile(data.path() + "/given.txt");
+        QVERIFY(fileExists(QStringLiteral("d:\\GIVEN.txt")));
+        QSettings(configFile(), QSettings::IniFormat).remove("Drives");
+        driveLetters();
+        QVERIFY(driveRoot('D') != data.path());
+    }
+
+    // Every byte sequence a host name can be: what the listing shows goes back to those bytes.
+    void hostNamesRoundTrip_data() {
+        QTest::addColumn<QByteArray>("host");
+        QTest::addColumn<QString>("windows");
+        QTest::newRow("plain") << QByteArray("a.txt") << QStringLiteral("a.txt");
+        QTest::newRow("backslash") << QByteArray("back\\slash") << u"back\uF05Cslash"_qs;
+        QTest::newRow("forbidden")
+            << QByteArray("*?:\"<>|") << u"\uF02A\uF03F\uF03A\uF022\uF03C\uF03E\uF07C"_qs;
+        QTest::newRow("controls") << QByteArray("a\nb\tc\x01") << u"a\uF00Ab\uF009c\uF001"_qs;
+        QTest::newRow("latin-1 byte") << QByteArray("a\xfe") << u"a\uF1FE"_qs;
+        QTest::newRow("other latin-1 byte") << QByteArray("a\xff") << u"a\uF1FF"_qs;
+        QTest::newRow("chinese") << QByteArray("中文") << QStringLiteral("中文");
+        QTest::newRow("overlong") << QByteArray("\xc0\xaf") << u"\uF1C0\uF1AF"_qs;
+        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << u"\uF1ED\uF1A0\uF180"_qs;
+        QTest::newRow("cut short") << QByteArray("\xe4\xb8") << u"\uF1E4\uF1B8"_qs;
+        QTest::newRow("beyond unicode")
+            << QByteArray("\xf4\x90\x80\x80") << u"\uF1F4\uF190\uF180\uF180"_qs;
+        QTest::newRow("emoji") << QByteArray("\xf0\x9f\x98\x80") << u"\U0001F600"_qs;
+        QTest::newRow("an escape itself") << QByteArray("\xef\x81\x9c") << u"\uF1EF\uF181\uF19C"_qs;
+    }
+
+    void hostNamesRoundTrip() {
+        QFETCH(QByteArray, host);
+        QFETCH(QString, windows);
+        QCOMPARE(fromHostName(host), windows);
+        QCOMPARE(toHostName(windows), host);
+    }
+
+    void everySingleByteNameIsItsOwn() {
+        QSet<QString> seen;
+        for (int c = 1; c < 256; ++c) {
+            if (c == '/')
+                continue;
+            const QByteArray name(1, char(c));
+            const QString windows = fromHostName(name);
+            QCOMPARE(toHostName(windows), name);
+            QVERIFY(!seen.contains(windows));
+            seen.insert(windows);
+            for (QChar forbidden : QStringLiteral("\\/:*?\"<>|"))
+                QVERIFY(!windows.contains(forbidden));
+        }
+    }
+
+    // Real files with such names: listed, resolved, and the same file as the one created.
+    void hostNamesOnDisk() {
+        const QByteArray dir = QFile::encodeName(host("names"));
+        QVERIFY(::mkdir(dir.constData(), 0700) == 0 || errno == EEXIST);
+        const QList<QByteArray> names{"back\\slash", "st*r",  "q?",   "co:lon",   "line\nfeed",
+                                      "a\xfe",       "a\xff", "中文", "tab\there"};
+        QHash<QString, ino_t> inodes;
+        for (const QByteArray& name : names) {
+            const QByteArray path = dir + '/' + name;
+            const int fd = ::open(path.constData(), O_CREAT | O_WRONLY, 0600);
+            QVERIFY2(fd >= 0, path.constData());
+            ::close(fd);
+            struct stat st;
+            QVERIFY(::stat(path.constData(), &st) == 0);
+            inodes.insert(fromHostName(name), st.st_ino);
+        }
+        const QStringList listed = findFiles(QStringLiteral("T:\\names"), QStringLiteral("*.*"));
+        QCOMPARE(QSet<QString>(listed.begin(), listed.end()),
+                 QSet<QString>(inodes.keyBegin(), inodes.keyEnd()));
+        for (const QString& name : listed) {
+            const QString windows = joinPath(QStringLiteral("T:\\names"), name);
+            QVERIFY(fileExists(windows));
+            QCOMPARE(resolve(windows).windows, windows);
+            struct stat st;
+            QVERIFY(::stat(toHostBytes(windows).constData(), &st) == 0);
+            QCOMPARE(st.st_ino, inodes.value(name));
+        }
+        // Typed with a star, the name is a pattern and matches the name with the star.
+        QCOMPARE(findFiles(QStringLiteral("T:\\names"), QStringLiteral("st*")),
+                 QStringList{u"st\uF02Ar"_qs});
+        // QTemporaryDir cannot remove names that are not UTF-8.
+        for (const QByteArray& name : names)
+            ::unlink((dir + '/' + name).constData());
+    }
+
+    void directoriesWithUnfitNamesCanBeEntered() {
+        const QByteArray dir = QFile::encodeName(host("names/d*ir\\x"));
+        QVERIFY(::mkdir(QFile::encodeName(host("names")).constData(), 0700) == 0 ||
+                errno == EEXIST);
+        QVERIFY(::mkdir(dir.constData(), 0700) == 0);
+        const QString windows = u"T:\\names\\d\uF02Air\uF05Cx"_qs;
+        QVERIFY(subdirectories(QStringLiteral("T:\\names")).contains(windows.mid(9)));
+        setCurrentDirectory(windows);
+        QCOMPARE(currentDirectory(), windows);
+        QCOMPARE(QFile::encodeName(QDir::currentPath()), dir);
+        QCOMPARE(processPath(windows).directory, windows);
+        ::rmdir(dir.constData());
+    }
+
+    void aRemovedWorkingDirectoryHasNoName() {
+        QVERIFY(QDir(root_).mkpath("doomed"));
+        setCurrentDirectory(QStringLiteral("T:\\doomed"));
+        QVERIFY(QDir(root_).rmdir("doomed"));
+        try {
+            currentDirectory();
+            QFAIL("a removed directory was given a name");
+        } catch (const InOutError& e) {
+            QCOMPARE(e.code(), int(ErrorFileNotFound));
+        }
+        try {
+            processPath(QStringLiteral("*.txt"));
+            QFAIL("a pattern in a removed directory was taken elsewhere");
+        } catch (const InOutError& e) {
+            QCOMPARE(e.code(), int(ErrorFileNotFound));
+        }
+        // A path with its own drive still works, and the drive's directory falls back to its root.
+        QCOMPARE(processPath(QStringLiteral("T:\\docs\\*.txt")).directory,
+                 QStringLiteral("T:\\docs"));
+        QCOMPARE(driveCurrentDirectory('T'), QStringLiteral("T:\\"));
+    }
+
+    void labelsReadFromTheFileSystem() {
+        if (QStandardPaths::findExecutable("mkfs.ext4", {"/sbin", "/usr/sbin"}).isEmpty() &&
+            QStandardPaths::findExecutable("mkfs.ext4").isEmpty())
+            QSKIP("mkfs.ext4 (e2fsprogs) is not installed");
+        QTemporaryDir dir;
+        const QString image = dir.path() + "/disk.img";
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(8 << 20));
+        file.close();
+        QCOMPARE(fileSystemLabel(image), QString()); // no file system yet
+        QProcess mkfs;
+        mkfs.start("/bin/sh",
+                   {"-c", "PATH=$PATH:/sbin:/usr/sbin mkfs.ext4 -q -F -L MyDisk \"$0\"", image});
+        QVERIFY(mkfs.waitForFinished(60000));
+        QCOMPARE(mkfs.exitCode(), 0);
+        QCOMPARE(fileSystemLabel(image), QStringLiteral("MyDisk"));
+        QCOMPARE(fileSystemLabel(dir.path() + "/missing.img"), QString());
     }
 
     void driveOfAMappedDirectory() {
