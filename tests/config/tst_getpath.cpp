@@ -9,11 +9,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using drives::mapDrive;
 
@@ -34,6 +39,23 @@ QStringList texts(const QListWidget* list) {
 
 QString u8(const char* text) {
     return QString::fromUtf8(text);
+}
+
+// Host names a Windows path cannot hold as they are.
+QList<QByteArray> unfitNames() {
+    return {"back\\slash.txt", "star*.txt", "what?.txt", "co:lon.txt",
+            "line\nfeed.txt",  "a\xfe",     "a\xff",     "中文.txt"};
+}
+
+void createHostFile(const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_CREAT | O_WRONLY, 0600);
+    QVERIFY2(fd >= 0, path.constData());
+    ::close(fd);
+}
+
+ino_t inodeOf(const QByteArray& path) {
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 ? st.st_ino : 0;
 }
 
 // A picker shown without a modal loop; disposed of at the end unless it already was.
@@ -68,15 +90,16 @@ class TestGetPath : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir treeT_, treeU_;
+    QTemporaryDir treeT_, treeU_, treeW_;
     QList<msgbox::Shown> boxes_;
     QList<msgbox::Answer> answers_;
 
     QString hostT(const QString& relative) const { return treeT_.path() + "/" + relative; }
+    QByteArray namesDir() const { return QFile::encodeName(treeW_.path()) + "/names"; }
 
 private slots:
     void initTestCase() {
-        QVERIFY(treeT_.isValid() && treeU_.isValid());
+        QVERIFY(treeT_.isValid() && treeU_.isValid() && treeW_.isValid());
         QDir t(treeT_.path());
         for (const char* d : {"docs/sub1/deep", "docs/Sub2", "資料", "case"})
             QVERIFY(t.mkpath(u8(d)));
@@ -84,10 +107,16 @@ private slots:
              {"root1.txt", "docs/a.txt", "docs/b.log", "docs/c.TXT", "docs/Readme.TXT",
               "docs/.hidden", "資料/報告.txt", "case/a.txt", "case/A.txt"})
             writeFile(hostT(u8(f)));
+        QVERIFY(::mkdir(namesDir().constData(), 0700) == 0);
+        for (const QByteArray& name : unfitNames())
+            createHostFile(namesDir() + '/' + name);
+        for (const char* name : {"star*dir", "q?dir", "back\\dir"})
+            QVERIFY(::mkdir((namesDir() + '/' + name).constData(), 0700) == 0);
         QVERIFY(QDir(treeU_.path()).mkpath("sub"));
         writeFile(treeU_.path() + "/u.txt");
         mapDrive(QLatin1Char('T'), treeT_.path());
         mapDrive(QLatin1Char('U'), treeU_.path());
+        mapDrive(QLatin1Char('W'), treeW_.path());
         msgbox::setHook([this](const msgbox::Shown& shown) {
             boxes_.append(shown);
             return answers_.isEmpty() ? msgbox::Answer::Ok : answers_.takeFirst();
@@ -95,6 +124,9 @@ private slots:
     }
 
     void cleanupTestCase() {
+        // QTemporaryDir cannot remove names that are not UTF-8.
+        for (const QByteArray& name : unfitNames())
+            ::unlink((namesDir() + '/' + name).constData());
         msgbox::setHook({});
         QDir::setCurrent(QDir::tempPath());
     }
@@ -489,6 +521,113 @@ private slots:
         QCOMPARE(picker.form->windowTitle(), u8("目錄設定"));
         // The directory list shows a whole number of its rows.
         QCOMPARE(picker.dirs()->viewport()->height() % 16, 0);
+    }
+
+    // Each name is listed, picked, returned, and found again as a start path: the same file.
+    void hostNamesThroughThePicker_data() {
+        QTest::addColumn<QByteArray>("name");
+        for (const QByteArray& name : unfitNames())
+            QTest::newRow(name.toHex().constData()) << name;
+    }
+
+    void hostNamesThroughThePicker() {
+        QFETCH(QByteArray, name);
+        const ino_t inode = inodeOf(namesDir() + '/' + name);
+        QVERIFY(inode != 0);
+        const QString shown = drives::fromHostName(name);
+        QString result;
+        {
+            Picker picker{QString()};
+            picker.type(QStringLiteral("W:\\names"));
+            const QStringList listed = texts(picker.files());
+            QCOMPARE(listed.size(), unfitNames().size());
+            QCOMPARE(QSet<QString>(listed.begin(), listed.end()).size(), listed.size());
+            picker.select(shown);
+            QTest::mouseClick(picker.get<QPushButton>("BBOK"), Qt::LeftButton);
+            result = picker.form->windowTitle();
+        }
+        QCOMPARE(result, QStringLiteral("W:\\names\\") + shown);
+        QCOMPARE(inodeOf(drives::toHostBytes(result)), inode);
+        drives::setCurrentDirectory(QStringLiteral("U:\\"));
+        Picker again(result);
+        QCOMPARE(again.edit()->text(), QStringLiteral("W:\\names"));
+        QCOMPARE(again.dirs()->directory(), QStringLiteral("W:\\names"));
+        again.select(shown);
+        QTest::mouseClick(again.get<QPushButton>("BBOK"), Qt::LeftButton);
+        QCOMPARE(again.form->windowTitle(), result);
+        QVERIFY(boxes_.isEmpty());
+    }
+
+    void directoriesWithWildcardsOpenFromTheList_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("byDoubleClick");
+        for (const char* name : {"star*dir", "q?dir", "back\\dir"}) {
+            QTest::addRow("%s, Enter", name) << QByteArray(name) << false;
+            QTest::addRow("%s, double click", name) << QByteArray(name) << true;
+        }
+    }
+
+    void directoriesWithWildcardsOpenFromTheList() {
+        QFETCH(QByteArray, name);
+        QFETCH(bool, byDoubleClick);
+        Picker picker{QString()};
+        picker.type(QStringLiteral("W:\\names"));
+        const auto found = picker.dirs()->findItems(drives::fromHostName(name), Qt::MatchExactly);
+        QCOMPARE(found.size(), 1);
+        picker.dirs()->setCurrentItem(found.first());
+        if (byDoubleClick)
+            QTest::mouseDClick(picker.dirs()->viewport(), Qt::LeftButton, {},
+                               picker.dirs()->visualItemRect(found.first()).center());
+        else
+            QTest::keyClick(picker.dirs(), Qt::Key_Return);
+        QVERIFY(boxes_.isEmpty());
+        const QString expected = QStringLiteral("W:\\names\\") + drives::fromHostName(name);
+        QCOMPARE(picker.dirs()->directory(), expected);
+        QCOMPARE(picker.edit()->text(), expected);
+        QCOMPARE(QFile::encodeName(QDir::currentPath()), namesDir() + '/' + name);
+    }
+
+    // The shown directory removed under the picker: moves fail with the error, nothing jumps.
+    void removedShownDirectory() {
+        QVERIFY(QDir(treeU_.path()).mkpath("doomed/sub"));
+        writeFile(treeU_.path() + "/doomed/x.txt");
+        {
+            Picker picker{QString()};
+            picker.type(QStringLiteral("U:\\doomed"));
+            const QStringList dirsBefore = texts(picker.dirs());
+            QCOMPARE(texts(picker.files()), QStringList{"x.txt"});
+            QVERIFY(QDir(treeU_.path() + "/doomed").removeRecursively());
+
+            picker.type(QStringLiteral("*.txt"));
+            const auto sub = picker.dirs()->findItems(QStringLiteral("sub"), Qt::MatchExactly);
+            QCOMPARE(sub.size(), 1);
+            QTest::mouseDClick(picker.dirs()->viewport(), Qt::LeftButton, {},
+                               picker.dirs()->visualItemRect(sub.first()).center());
+            QCOMPARE(boxes_.size(), 2);
+            for (const msgbox::Shown& box : boxes_) {
+                QCOMPARE(box.kind, msgbox::Kind::Error);
+                QCOMPARE(box.text, msgbox::errorText(QStringLiteral("File not found")));
+            }
+            QCOMPARE(picker.dirs()->directory(), QStringLiteral("U:\\doomed"));
+            QCOMPARE(texts(picker.dirs()), dirsBefore);
+            QCOMPARE(texts(picker.files()), QStringList{"x.txt"});
+            QCOMPARE(picker.drive()->drive(), QLatin1Char('U'));
+            QVERIFY(picker.form->isVisible());
+            QTest::keyClick(picker.files(), Qt::Key_Escape);
+        }
+        // The next picker names no directory for the one that has gone, and says why.
+        boxes_.clear();
+        Picker next{QString()};
+        QCOMPARE(boxes_.size(), 1);
+        QCOMPARE(boxes_[0].text, msgbox::errorText(QStringLiteral("File not found")));
+        QVERIFY(next.form->isVisible());
+        QCOMPARE(next.dirs()->directory(), QString());
+        QCOMPARE(next.dirs()->count(), 0);
+        QCOMPARE(next.files()->count(), 0);
+        QCOMPARE(next.edit()->text(), QString());
+        next.type(QStringLiteral("T:\\docs"));
+        QCOMPARE(next.dirs()->directory(), QStringLiteral("T:\\docs"));
+        QCOMPARE(boxes_.size(), 1);
     }
 
     void browseRunsModallyAndDisposesOnce() {
