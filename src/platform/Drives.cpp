@@ -807,8 +807,9 @@ QByteArray toHostBytes(const QString& windowsPath) {
     if (path.startsWith(QLatin1Char('/')))
         return bytes(QDir::cleanPath(path));
     char buffer[PATH_MAX];
-    const QString here = ::getcwd(buffer, sizeof buffer) ? hostPath(buffer) : QStringLiteral("/");
-    return bytes(QDir::cleanPath(here + QLatin1Char('/') + path));
+    if (!::getcwd(buffer, sizeof buffer))
+        return bytes(path); // stays relative to the working directory, which no name reaches
+    return bytes(QDir::cleanPath(hostPath(buffer) + QLatin1Char('/') + path));
 }
 
 QString toHostPath(const QString& windowsPath) {
