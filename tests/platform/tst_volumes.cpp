@@ -1,11 +1,13 @@
 // Volumes mounted and unmounted while the program runs, in a private mount namespace: the drive
-// list shows what is mounted at each opening, and each volume keeps its letter, across restarts.
+// list shows what is mounted at each opening, and each volume keeps its letter, across restarts
+// and wherever it is mounted.
 #include "Drives.h"
 #include "FileControls.h"
 #include "TestMain.h"
 
 #include <QDir>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cerrno>
@@ -67,9 +69,10 @@ private slots:
         if (::unshare(CLONE_NEWNS) != 0)
             QSKIP(qPrintable(QStringLiteral("no private mount namespace (unshare: %1)")
                                  .arg(QString::fromLocal8Bit(std::strerror(errno)))));
-        // Nothing mounted here reaches the machine, and /media starts empty.
+        // Nothing mounted here reaches the machine, and /media and /mnt start empty.
         QVERIFY(::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0);
         QVERIFY(mountTmpfs(QStringLiteral("/media")));
+        QVERIFY(mountTmpfs(QStringLiteral("/mnt")));
     }
 
     void volumesKeepTheirLetters() {
@@ -115,6 +118,45 @@ private slots:
         QVERIFY(!letterC.isNull() && letterC != letterB && letterC != letterA);
         QVERIFY(mountTmpfs(b));
         QCOMPARE(letterOf(b), letterB);
+    }
+
+    // A fixed disk with a label and a UUID: the label shows without udev's index, and the letter
+    // follows the file system wherever it is mounted.
+    void labelledDiskKeepsItsLetterByUuid() {
+        if (child_)
+            QSKIP("the restarted program only prints its letters");
+        QTemporaryDir dir;
+        const QString image = dir.path() + "/disk.img";
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(8 << 20));
+        file.close();
+        auto run = [](const QString& script, const QStringList& args) {
+            QProcess process;
+            process.start("/bin/sh",
+                          QStringList{"-c", "PATH=$PATH:/sbin:/usr/sbin; " + script} + args);
+            return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+                       ? process.exitCode()
+                       : -1;
+        };
+        if (run("mkfs.ext4 -q -F -L MyDisk \"$0\"", {image}) != 0)
+            QSKIP("mkfs.ext4 (e2fsprogs) cannot make a file system here");
+        QVERIFY(QDir().mkpath("/mnt/disk"));
+        if (run("mount -o loop,ro \"$0\" /mnt/disk", {image}) != 0)
+            QSKIP("no loop device to mount a disk image on");
+
+        TDriveComboBox picker;
+        const QChar letter = letterOf(QStringLiteral("/mnt/disk"));
+        QVERIFY(!letter.isNull());
+        QCOMPARE(volumeLabel(letter), QStringLiteral("MyDisk"));
+        const int index = picker.findData(QVariant(letter));
+        QVERIFY(index >= 0);
+        QCOMPARE(picker.itemText(index), QString(letter.toLower()) + QStringLiteral(": [mydisk]"));
+
+        QCOMPARE(run("umount /mnt/disk", {}), 0);
+        QVERIFY(QDir().mkpath("/mnt/elsewhere"));
+        QCOMPARE(run("mount -o loop,ro \"$0\" /mnt/elsewhere", {image}), 0);
+        QCOMPARE(letterOf(QStringLiteral("/mnt/elsewhere")), letter);
+        QCOMPARE(run("umount /mnt/elsewhere", {}), 0);
     }
 
     void printLetters() {
