@@ -74,7 +74,8 @@ void TFormLinkDetail::FormShow() {
         if (!reg_->valueExists(name))
             reg_->writeString(name, QString());
         QPlainTextEdit* memo = parameterMemo(n);
-        setMemoText(memo, reg_->readString(name));
+        stored_[n - 1] = reg_->readData(name);
+        loadMemo(memo, stored_[n - 1] ? RegistryAccessor::textOf(*stored_[n - 1]) : QString());
         memo->setEnabled(true);
         loaded_ = n;
     }
@@ -87,8 +88,14 @@ void TFormLinkDetail::FormClose(TForm*, CloseAction&) {
     const std::unique_ptr<RegistryAccessor> reg = std::move(reg_);
     if (!reg)
         return;
-    for (int n = 1; n <= loaded_; ++n)
-        reg->writeString(valueName(n), memoText(parameterMemo(n)));
+    // A memo the user did not edit gives back exactly the bytes it was loaded from.
+    for (int n = 1; n <= loaded_; ++n) {
+        QPlainTextEdit* memo = parameterMemo(n);
+        if (!memoEdited(memo) && stored_[n - 1])
+            reg->writeData(valueName(n), *stored_[n - 1]);
+        else
+            reg->writeString(valueName(n), memoText(memo));
+    }
 }
 
 bool TFormLinkDetail::eventFilter(QObject* watched, QEvent* event) {

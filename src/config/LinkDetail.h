@@ -4,7 +4,11 @@
 
 #include "Form.h"
 
+#include <QByteArray>
+
+#include <array>
 #include <memory>
+#include <optional>
 
 class QPlainTextEdit;
 class RegistryAccessor;
@@ -34,4 +38,5 @@ private:
     QString keyPath_;
     std::unique_ptr<RegistryAccessor> reg_;
     int loaded_ = 0;
+    std::array<std::optional<QByteArray>, 18> stored_; // each parameter's bytes as loaded
 };

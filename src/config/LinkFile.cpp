@@ -152,22 +152,52 @@ void TFormLinkFile::FormCreate() {
         if (!reg.keyExists(slotKey(n)))
             reg.createKey(slotKey(n));
         openSlotKey(reg, n);
-        const QString title = reg.readString(QStringLiteral("Title"));
-        const QString fileName = reg.readString(QStringLiteral("FileName"));
+        Row& row = rows_[n - 1];
+        row.title = reg.readData(QStringLiteral("Title"));
+        row.fileName = reg.readData(QStringLiteral("FileName"));
         reg.closeKey();
-        setMemoText(titleMemo(n), title);
-        fileNameField(n)->setText(fileName);
+        loadMemo(titleMemo(n), row.title ? RegistryAccessor::textOf(*row.title) : QString());
+        loadField(fileNameField(n),
+                  row.fileName ? RegistryAccessor::textOf(*row.fileName) : QString());
         rowsLoaded_ = n;
     }
 }
 
+namespace {
+
+// A control the user did not edit gives back exactly the bytes it was loaded from, so that
+// looking at a value never changes it; an edited one gives what the user typed.
+void writeRowValue(RegistryAccessor& reg, const QString& name, bool edited, const QString& text,
+                   const std::optional<QByteArray>& stored) {
+    if (!edited && stored)
+        reg.writeData(name, *stored);
+    else
+        reg.writeString(name, text);
+}
+
+} // namespace
+
 void TFormLinkFile::FormClose(TForm*, CloseAction&) {
+    // A store that cannot be written fails every close the same way; once the user has been
+    // told, the next close lets the dialog go without writing.
+    if (saveFailed_)
+        return;
     RegistryAccessor reg;
-    for (int n = 1; n <= rowsLoaded_; ++n) {
-        openSlotKey(reg, n);
-        reg.writeString(QStringLiteral("Title"), memoText(titleMemo(n)));
-        reg.writeString(QStringLiteral("FileName"), fileNameField(n)->text());
-        reg.closeKey();
+    try {
+        for (int n = 1; n <= rowsLoaded_; ++n) {
+            const Row& row = rows_[n - 1];
+            openSlotKey(reg, n);
+            QPlainTextEdit* memo = titleMemo(n);
+            writeRowValue(reg, QStringLiteral("Title"), memoEdited(memo), memoText(memo),
+                          row.title);
+            QLineEdit* field = fileNameField(n);
+            writeRowValue(reg, QStringLiteral("FileName"), fieldEdited(field), fieldText(field),
+                          row.fileName);
+            reg.closeKey();
+        }
+    } catch (...) {
+        saveFailed_ = true;
+        throw;
     }
 }
 
@@ -207,7 +237,7 @@ void TFormLinkFile::SBAClick(QObject* sender) {
         findComponent(this, QStringLiteral("ExeName") + slotLetter(tagOf(sender))));
     if (!field)
         return;
-    const QString path = TFormGetPath::Browse(this, field->text());
+    const QString path = TFormGetPath::Browse(this, fieldText(field));
     if (!path.isEmpty())
         field->setText(path);
 }

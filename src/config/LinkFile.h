@@ -3,7 +3,11 @@
 
 #include "Form.h"
 
+#include <QByteArray>
+
+#include <array>
 #include <memory>
+#include <optional>
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -41,7 +45,15 @@ private:
     int focusedRow() const;
     void openSlotKey(RegistryAccessor& reg, int slot) const;
 
+    // The stored bytes of each row's values, as loaded; nothing for a value that was missing.
+    struct Row {
+        std::optional<QByteArray> title;
+        std::optional<QByteArray> fileName;
+    };
+
     std::unique_ptr<Ui::FormLinkFile> ui;
     QString keyName_;
     int rowsLoaded_ = 0;
+    std::array<Row, 26> rows_;
+    bool saveFailed_ = false;
 };

@@ -799,9 +799,9 @@ QByteArray toHostBytes(const QString& windowsPath) {
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (path.size() >= 2 && path[1] == QLatin1Char(':') && isDriveLetter(path[0])) {
         const QChar drive = path[0].toUpper();
-        QString root = rootOf(drive);
+        const QString root = rootOf(drive);
         if (root.isEmpty())
-            root = drive == QLatin1Char('C') ? fromQtPath(QDir::homePath()) : QStringLiteral("/");
+            return QByteArray(); // a drive that maps to nothing names no host path at all
         return bytes(QDir::cleanPath(root + QLatin1Char('/') + path.mid(2)));
     }
     if (path.startsWith(QLatin1Char('/')))

@@ -100,6 +100,7 @@ QString networkName(QChar letter);
 
 // The host path a Windows path names, without looking at the file system; a relative path is
 // taken from the current directory. The bytes are exact; the text form is for showing only.
+// Empty for a path on a drive letter that is not mapped.
 QByteArray toHostBytes(const QString& windowsPath);
 QString toHostPath(const QString& windowsPath);
 

@@ -55,38 +55,42 @@ std::uint32_t get32(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF. A zero byte is an
-// ordinary character here (it is a terminator or a separator inside string data).
-bool utf8ToUtf16(const std::uint8_t* s, std::size_t n, std::u16string& out) {
+// UTF-8 to UTF-16, strictly: no overlong forms, no surrogates, nothing above U+10FFFF. Each byte
+// that does not begin a valid sequence becomes U+FFFD, as the platform's conversion writes it;
+// `replaced` tells whether that happened. A zero byte is an ordinary character here (it is a
+// terminator or a separator inside string data).
+void utf8ToUtf16(const std::uint8_t* s, std::size_t n, std::u16string& out, bool& replaced) {
     out.clear();
     out.reserve(n);
+    replaced = false;
     std::size_t i = 0;
     while (i < n) {
         std::uint32_t c = s[i];
-        std::size_t len;
-        std::uint32_t min;
         if (c < 0x80) {
             out.push_back(static_cast<char16_t>(c));
             ++i;
             continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            len = 2, min = 0x80, c &= 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3, min = 0x800, c &= 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4, min = 0x10000, c &= 0x07;
-        } else {
-            return false;
         }
-        if (n - i < len)
-            return false;
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                return false;
+        std::size_t len = 0;
+        std::uint32_t min = 0;
+        if ((c & 0xE0) == 0xC0)
+            len = 2, min = 0x80, c &= 0x1F;
+        else if ((c & 0xF0) == 0xE0)
+            len = 3, min = 0x800, c &= 0x0F;
+        else if ((c & 0xF8) == 0xF0)
+            len = 4, min = 0x10000, c &= 0x07;
+        bool valid = len != 0 && n - i >= len;
+        for (std::size_t k = 1; valid && k < len; ++k) {
+            valid = (s[i + k] & 0xC0) == 0x80;
             c = (c << 6) | (s[i + k] & 0x3F);
         }
-        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
+        valid = valid && c >= min && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
+        if (!valid) {
+            out.push_back(u'\uFFFD');
+            replaced = true;
+            ++i;
+            continue;
+        }
         if (c >= 0x10000) {
             c -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
@@ -96,11 +100,11 @@ bool utf8ToUtf16(const std::uint8_t* s, std::size_t n, std::u16string& out) {
         }
         i += len;
     }
-    return true;
 }
 
-bool utf8ToUtf16(const std::string& s, std::u16string& out) {
-    return utf8ToUtf16(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), out);
+void utf8ToUtf16(const std::string& s, std::u16string& out) {
+    bool replaced = false;
+    utf8ToUtf16(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), out, replaced);
 }
 
 // A name as the hive stores it: one byte per character when all fit in Latin-1, else UTF-16LE.
@@ -138,8 +142,8 @@ LONG encodeData(const registry::Value& value, std::vector<std::uint8_t>& out) {
         return ERROR_SUCCESS;
     }
     std::u16string text;
-    if (!utf8ToUtf16(value.data.data(), value.data.size(), text))
-        return ERROR_NO_UNICODE_TRANSLATION;
+    bool replaced = false;
+    utf8ToUtf16(value.data.data(), value.data.size(), text, replaced);
     if (text.back() != u'\0')
         text.push_back(u'\0');
     // An empty list is the final terminator alone; a list with strings ends in two zeros.
@@ -219,8 +223,7 @@ public:
         std::memcpy(p + 20, sd.data(), sd.size());
 
         std::u16string rootName;
-        if (!utf8ToUtf16(root.name, rootName))
-            return ERROR_NO_UNICODE_TRANSLATION;
+        utf8ToUtf16(root.name, rootName);
         std::uint32_t rootOffset = 0;
         LONG rc = writeKey(root, rootName, 0, true, rootOffset);
         if (rc != ERROR_SUCCESS)
@@ -334,8 +337,7 @@ private:
     LONG writeValue(const registry::Value& value, std::uint32_t& offset, std::size_t& nameUnits,
                     std::size_t& dataSize) {
         std::u16string units;
-        if (!utf8ToUtf16(value.name, units))
-            return ERROR_NO_UNICODE_TRANSLATION;
+        utf8ToUtf16(value.name, units);
         if (units.size() > kMaxValueName)
             return ERROR_INVALID_PARAMETER;
         const Name name = encodeName(units);
@@ -439,8 +441,7 @@ private:
         children.reserve(key.subkeys.size());
         for (const registry::Key& sub : key.subkeys) {
             Child c{0, {}};
-            if (!utf8ToUtf16(sub.name, c.name))
-                return ERROR_NO_UNICODE_TRANSLATION;
+            utf8ToUtf16(sub.name, c.name);
             children.push_back(std::move(c));
         }
         std::vector<std::size_t> order(children.size());
@@ -508,12 +509,14 @@ std::uint64_t currentFileTime() {
 }
 
 char16_t upcase(char16_t unit) {
-    if (unit < 0x80)
-        return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
-    if (QChar::isSurrogate(unit))
-        return unit;
-    const char32_t upper = QChar::toUpper(static_cast<char32_t>(unit));
-    return upper <= 0xFFFF ? static_cast<char16_t>(upper) : unit;
+    return registry::upcase(unit);
+}
+
+bool isUtf8(const std::uint8_t* data, std::size_t size) {
+    std::u16string units;
+    bool replaced = false;
+    utf8ToUtf16(data, size, units, replaced);
+    return !replaced;
 }
 
 std::uint32_t lhHash(std::u16string_view name) {
@@ -579,6 +582,8 @@ LONG win32FromErrno(int error) {
         return ERROR_NOT_SUPPORTED;
     case EIO:
         return ERROR_WRITE_FAULT;
+    case EFBIG:
+        return ERROR_FILE_TOO_LARGE;
     default:
         return ERROR_CANTWRITE;
     }
@@ -586,8 +591,22 @@ LONG win32FromErrno(int error) {
 
 namespace {
 
-// A temporary file beside the target, removed when this goes out of scope unless it was moved
-// into place by a rename.
+thread_local std::string gFileError;
+
+int failed(const char* operation, const std::string& file, int error) {
+    gFileError = std::string(operation) + " \"" + file + "\": " + std::strerror(error);
+    return error;
+}
+
+std::string directoryOf(const std::string& target) {
+    const std::size_t slash = target.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+}
+
+// The new file's bytes, written first to a file without a name in the target's directory and
+// linked into place when complete, so that no partial file is ever visible, not even after a
+// kill. Where the file system has no unnamed files, a hidden temporary file beside the target
+// takes its place and is removed on every path that can still run.
 class TempFile {
 public:
     ~TempFile() {
@@ -598,8 +617,15 @@ public:
     }
 
     int create(const std::string& target) {
+        const std::string dir = directoryOf(target);
+        // The mode leaves the permissions to the umask, as for any new file.
+        fd_ = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd_ >= 0)
+            return 0;
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return failed("Cannot create a file in", dir, errno);
         const std::size_t slash = target.rfind('/');
-        const std::string dir =
+        const std::string prefix =
             slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
         const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
         std::random_device seed;
@@ -608,39 +634,49 @@ public:
             char suffix[24];
             std::snprintf(suffix, sizeof suffix, ".%012llx.tmp",
                           static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
-            std::string path = dir + "." + base + suffix;
-            // The mode leaves the permissions to the umask, as for any new file.
+            std::string path = prefix + "." + base + suffix;
             fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd_ >= 0) {
                 path_ = std::move(path);
                 return 0;
             }
             if (errno != EEXIST)
-                return errno;
+                return failed("Cannot create a file in", dir, errno);
         }
-        return EEXIST;
+        return failed("Cannot create a file in", dir, EEXIST);
     }
 
-    int write(const std::vector<std::uint8_t>& bytes) {
+    int write(const std::vector<std::uint8_t>& bytes, const std::string& target) {
         std::size_t done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                return errno;
+                return failed("Cannot write", target, errno);
             }
             done += static_cast<std::size_t>(n);
         }
         if (::fsync(fd_) != 0)
-            return errno;
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0 ? 0 : errno;
+            return failed("Cannot write", target, errno);
+        return 0;
     }
 
     // Gives the file the target's name unless that name exists, atomically.
     int publish(const std::string& target) {
+        if (path_.empty()) {
+            const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) ==
+                0)
+                return closeFile(target);
+            // Without /proc the descriptor itself can be linked by a privileged process.
+            if (errno == ENOENT &&
+                ::linkat(fd_, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0)
+                return closeFile(target);
+            return failed("Cannot create", target, errno);
+        }
+        if (int error = closeFile(target))
+            return error;
         if (::link(path_.c_str(), target.c_str()) == 0)
             return 0;
         const int linkError = errno;
@@ -651,22 +687,25 @@ public:
                 path_.clear();
                 return 0;
             }
-            return errno == EINVAL || errno == ENOSYS ? linkError : errno;
+            return failed("Cannot create", target,
+                          errno == EINVAL || errno == ENOSYS ? linkError : errno);
         }
-        return linkError;
+        return failed("Cannot create", target, linkError);
     }
 
 private:
+    int closeFile(const std::string& target) {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0 ? 0 : failed("Cannot write", target, errno);
+    }
+
     int fd_ = -1;
     std::string path_;
 };
 
 void syncDirectory(const std::string& target) {
-    const std::size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : target.substr(0, slash);
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -675,14 +714,21 @@ void syncDirectory(const std::string& target) {
 
 } // namespace
 
+std::string lastFileError() {
+    return gFileError;
+}
+
 LONG saveHiveFile(const registry::Key& root, const std::string& path) {
+    gFileError.clear();
     if (path.empty())
         return ERROR_PATH_NOT_FOUND;
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0)
         return ERROR_ALREADY_EXISTS;
-    if (errno != ENOENT)
-        return win32FromErrno(errno);
+    if (errno != ENOENT) {
+        const int error = errno;
+        return win32FromErrno(failed("Cannot look at", path, error));
+    }
 
     std::vector<std::uint8_t> bytes;
     LONG rc = writeHive(root, currentFileTime(), bytes);
@@ -691,7 +737,7 @@ LONG saveHiveFile(const registry::Key& root, const std::string& path) {
     TempFile temp;
     int error = temp.create(path);
     if (!error)
-        error = temp.write(bytes);
+        error = temp.write(bytes, path);
     if (!error)
         error = temp.publish(path);
     if (error)

@@ -20,17 +20,25 @@ std::uint64_t currentFileTime();
 // UTF-16LE with their terminators; all other types are copied as they are. Every key gets
 // `fileTime` as its last-write time; the header gets it too, moved on by a tick when that is
 // needed to keep the header checksum away from its two special values.
-// Returns ERROR_SUCCESS, ERROR_NO_UNICODE_TRANSLATION when a name or string is not valid UTF-8
-// (nothing is replaced or dropped), ERROR_BADKEY for an empty or too long key name,
+// Bytes of a name or string that are no UTF-8 are written as U+FFFD each, as the platform's
+// conversion does (isUtf8 tells which texts those are).
+// Returns ERROR_SUCCESS, ERROR_BADKEY for an empty or too long key name,
 // ERROR_INVALID_PARAMETER for a value name, a value or a key too large for the format.
 LONG writeHive(const registry::Key& root, std::uint64_t fileTime, std::vector<std::uint8_t>& out);
 
 // Writes the hive for `root` to a new file at the host path `path`. The file appears complete
-// or not at all: the bytes go to a temporary file in the same directory, which is flushed and then
-// linked into place without replacing anything. An existing `path` is never touched
+// or not at all: the bytes go to an unnamed file in the same directory (a hidden temporary one where the
+// file system has none), which is flushed and then linked into place without replacing anything. An
+// existing `path` is never touched
 // (ERROR_ALREADY_EXISTS). File system errors come back as Win32 codes (ERROR_PATH_NOT_FOUND,
 // ERROR_ACCESS_DENIED, ERROR_DISK_FULL ...).
 LONG saveHiveFile(const registry::Key& root, const std::string& path);
+// What the last failed saveHiveFile of this thread could not do on which file ("Cannot write
+// \"/x\": File too large"); empty when it failed for no reason of the file system.
+std::string lastFileError();
+
+// Whether `data` is UTF-8 throughout, so that the hive holds it unchanged.
+bool isUtf8(const std::uint8_t* data, std::size_t size);
 
 // The Win32 code for an errno value of a file operation.
 LONG win32FromErrno(int error);

@@ -9,12 +9,24 @@
 LONG RegSaveKeyA(HKEY key, const char* file, const SECURITY_ATTRIBUTES*) {
     if (!file || !*file)
         return ERROR_INVALID_PARAMETER;
-    registry::Key tree;
-    LONG rc = registry::readTree(key, tree);
+    // A path on a drive that maps to nothing names no file: never write it anywhere else.
+    const QByteArray host = drives::toHostBytes(QString::fromUtf8(file));
+    if (host.isEmpty())
+        return ERROR_PATH_NOT_FOUND;
+    return registry::saveKeyToHostFile(key, host.toStdString());
+}
+
+namespace registry {
+
+LONG saveKeyToHostFile(HKEY key, const std::string& hostPath) {
+    Key tree;
+    LONG rc = readTree(key, tree);
     if (rc != ERROR_SUCCESS)
         return rc;
     // The root of the store has no name of its own; a hive's root key needs one.
     if (tree.name.empty())
         tree.name = "HKEY_CURRENT_USER";
-    return hive::saveHiveFile(tree, drives::toHostBytes(QString::fromUtf8(file)).toStdString());
+    return hive::saveHiveFile(tree, hostPath);
 }
+
+} // namespace registry

@@ -7,8 +7,10 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -43,17 +45,40 @@ std::string currentStoreFile() {
     return gStoreOverride.empty() ? defaultStoreFile() : gStoreOverride;
 }
 
-// Key and value names compare without regard to letter case.
+// Key and value names compare without regard to letter case, as the platform compares them:
+// each UTF-16 unit upper-cased on its own (so "ß" and "SS" stay different names). A name that is
+// no UTF-8 has its ASCII letters folded only.
 std::string fold(const std::string& name) {
     QByteArray bytes = QByteArray::fromStdString(name);
     QString text = QString::fromUtf8(bytes);
-    if (text.toUtf8() == bytes)
-        return text.toUpper().toStdString();
+    if (text.toUtf8() == bytes) {
+        for (QChar& c : text)
+            c = QChar(registry::upcase(c.unicode()));
+        return text.toStdString();
+    }
     std::string ascii = name;
     for (char& c : ascii)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
     return ascii;
+}
+
+// The length of a name as the platform counts it: in UTF-16 units (bytes for a name that is no
+// UTF-8).
+std::size_t nameLength(const std::string& name) {
+    QByteArray bytes = QByteArray::fromStdString(name);
+    QString text = QString::fromUtf8(bytes);
+    return text.toUtf8() == bytes ? static_cast<std::size_t>(text.size()) : name.size();
+}
+
+constexpr std::size_t kMaxKeyName = 255;
+constexpr std::size_t kMaxValueName = 16383;
+
+void sqlFold(sqlite3_context* context, int, sqlite3_value** args) {
+    auto p = reinterpret_cast<const char*>(sqlite3_value_text(args[0]));
+    const std::string folded =
+        fold(p ? std::string(p, static_cast<size_t>(sqlite3_value_bytes(args[0]))) : std::string());
+    sqlite3_result_text(context, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
 }
 
 LONG fromSqlite(int rc) {
@@ -135,6 +160,7 @@ struct Connection {
     bool readOnly = false;
     bool hasSchema = false;
     bool writable = false;
+    bool wal = false;
     dev_t device = 0;
     ino_t inode = 0;
 };
@@ -178,6 +204,11 @@ public:
                 return;
             }
             sqlite3_busy_timeout(c.db, 30000);
+            sqlite3_create_function(c.db, "quorvane_fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                    nullptr, sqlFold, nullptr, nullptr);
+            // With the write-ahead log (see ~Store) a write stays atomic and survives a crash of
+            // the program without a sync of its own: the log is synced at each checkpoint.
+            sqlite3_exec(c.db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
             c.readOnly = sqlite3_db_readonly(c.db, "main") == 1;
             c.writable = writable;
             if (::stat(file_.c_str(), &st) == 0) {
@@ -189,7 +220,7 @@ public:
         readOnly_ = c.readOnly;
         hasSchema_ = c.hasSchema;
         if (write && readOnly_) {
-            status_ = ERROR_ACCESS_DENIED;
+            refuseWrite();
             return;
         }
         int rc = exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
@@ -213,8 +244,15 @@ public:
             // Look at the file afresh next time: it may have been repaired or replaced.
             sqlite3_close_v2(c.db);
             c = Connection{};
-        } else if (hasSchema_ && !commit_pending_rollback()) {
+        } else if (hasSchema_ && !upgradePending_ && !commit_pending_rollback()) {
             c.hasSchema = true;
+        }
+        // Our own store (never another program's database, whose header this would change)
+        // goes over to the write-ahead log once: readers then never wait for a writer, and a
+        // write costs no sync of its own. The mode stays with the file.
+        if (c.db && c.hasSchema && !c.readOnly && !c.wal) {
+            c.wal = true;
+            sqlite3_exec(c.db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
         }
     }
     Store(const Store&) = delete;
@@ -235,6 +273,27 @@ public:
             exec("ROLLBACK");
             fail(rc);
         }
+        return status_;
+    }
+
+    // A store whose tables hold no valid tree.
+    LONG damaged(const char* why) {
+        status_ = ERROR_BADDB;
+        gLastError = "The settings store \"" + file_ + "\" cannot be used: it is damaged (" + why + ")";
+        return status_;
+    }
+
+    // A change refused because the store cannot be written; the message says why.
+    LONG refuseWrite() {
+        status_ = ERROR_ACCESS_DENIED;
+        std::string why;
+        if (!connection().writable)
+            why = "the file is read-only";
+        else if (::access(file_.c_str(), W_OK) != 0)
+            why = std::strerror(errno);
+        else
+            why = "its directory cannot be written";
+        gLastError = "The settings store \"" + file_ + "\" cannot be written: " + why;
         return status_;
     }
 
@@ -329,7 +388,7 @@ private:
         const std::int64_t ours = probe.integer(1);
         if (tables == 2 && ours == 2) {
             hasSchema_ = true;
-            return SQLITE_OK;
+            return upgradeFolds(write && !readOnly_);
         }
         if (tables != 0) {
             // Some other program's database: never add our tables to it.
@@ -351,12 +410,37 @@ private:
                           "CREATE TABLE vals(key INTEGER NOT NULL, "
                           "name TEXT NOT NULL, fold TEXT NOT NULL, type INTEGER NOT NULL, "
                           "data BLOB NOT NULL, UNIQUE(key, fold));"
-                          "INSERT INTO keys(id, parent, name, fold) VALUES(1, 0, '', '');",
+                          "INSERT INTO keys(id, parent, name, fold) VALUES(1, 0, '', '');"
+                          "PRAGMA user_version = 1;",
                           nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK) {
             hasSchema_ = true;
             commit_ = true;
         }
+        return rc;
+    }
+
+    // Stores written before version 1 folded names with full Unicode upper-casing ("ß" as
+    // "SS"); the first write folds them again the way names compare now. Simple upper-casing
+    // tells more names apart than full upper-casing, so no two names can clash on the way.
+    int upgradeFolds(bool write) {
+        Statement version(db_, "PRAGMA user_version");
+        int rc = version.step();
+        if (rc != SQLITE_ROW)
+            return rc;
+        if (version.integer(0) >= 1)
+            return SQLITE_OK;
+        if (!write) {
+            upgradePending_ = true; // look again at the next call
+            return SQLITE_OK;
+        }
+        rc = sqlite3_exec(db_,
+                          "UPDATE keys SET fold = quorvane_fold(name) WHERE id <> 1;"
+                          "UPDATE vals SET fold = quorvane_fold(name);"
+                          "PRAGMA user_version = 1;",
+                          nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK)
+            commit_ = true;
         return rc;
     }
 
@@ -370,6 +454,7 @@ private:
     bool readOnly_ = false;
     bool inTransaction_ = false;
     bool hasSchema_ = false;
+    bool upgradePending_ = false;
 };
 
 bool lookupHandle(HKEY key, OpenKey& out) {
@@ -392,21 +477,24 @@ HKEY newHandle(std::int64_t id, REGSAM access) {
 }
 
 // Splits a subkey path at backslashes. Empty components (a leading, doubled or trailing
-// backslash) are refused, as the platform refuses them.
-bool splitPath(const char* subKey, std::vector<std::string>& parts) {
+// backslash) are refused as a bad path, names longer than the platform allows as an invalid
+// parameter, as the platform refuses them.
+LONG splitPath(const char* subKey, std::vector<std::string>& parts) {
     parts.clear();
     if (!subKey || !*subKey)
-        return true;
+        return ERROR_SUCCESS;
     std::string path(subKey);
     size_t start = 0;
     while (true) {
         size_t end = path.find('\\', start);
         std::string part = path.substr(start, end == std::string::npos ? end : end - start);
-        if (part.empty() || part.size() > 255)
-            return false;
+        if (part.empty())
+            return ERROR_BAD_PATHNAME;
+        if (nameLength(part) > kMaxKeyName)
+            return ERROR_INVALID_PARAMETER;
         parts.push_back(part);
         if (end == std::string::npos)
-            return true;
+            return ERROR_SUCCESS;
         start = end + 1;
     }
 }
@@ -432,8 +520,11 @@ struct Call {
         store.emplace(write);
         if (store->status() != ERROR_SUCCESS)
             return store->status();
-        if (!store->keyExists(key.id))
+        if (!store->keyExists(key.id)) {
+            if (store->status() == ERROR_SUCCESS && key.id == kRootId)
+                return store->damaged("its top key is missing");
             return store->orFailure(ERROR_KEY_DELETED);
+        }
         return ERROR_SUCCESS;
     }
 };
@@ -446,8 +537,8 @@ LONG openOrCreate(HKEY key, const char* subKey, REGSAM sam, bool create, HKEY* r
     if (call.status != ERROR_SUCCESS)
         return call.status;
     std::vector<std::string> parts;
-    if (!splitPath(subKey, parts))
-        return ERROR_BAD_PATHNAME;
+    if (LONG rc = splitPath(subKey, parts); rc != ERROR_SUCCESS)
+        return rc;
     if (sam & gDeniedRights)
         return ERROR_ACCESS_DENIED;
 
@@ -456,7 +547,7 @@ LONG openOrCreate(HKEY key, const char* subKey, REGSAM sam, bool create, HKEY* r
         return rc;
     Store& store = *opened;
     if ((sam & kWriteRights) && store.readOnly())
-        return ERROR_ACCESS_DENIED;
+        return store.refuseWrite();
 
     std::int64_t id = call.key.id;
     bool created = false;
@@ -585,12 +676,14 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
                     DWORD dataSize) {
     if (!data && dataSize)
         return ERROR_INVALID_PARAMETER;
+    std::string name = valueName ? valueName : "";
+    if (nameLength(name) > kMaxValueName)
+        return ERROR_INVALID_PARAMETER;
     Call call(key, KEY_SET_VALUE);
     std::optional<Store> opened;
     if (LONG rc = call.openStore(opened, true); rc != ERROR_SUCCESS)
         return rc;
     Store& store = *opened;
-    std::string name = valueName ? valueName : "";
     Statement s(store.db(), "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?) "
                             "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, "
                             "data = excluded.data");
@@ -628,8 +721,8 @@ LONG deleteKey(HKEY key, const char* subKey, bool tree) {
     if (call.status != ERROR_SUCCESS)
         return call.status;
     std::vector<std::string> parts;
-    if (!splitPath(subKey, parts))
-        return ERROR_BAD_PATHNAME;
+    if (LONG rc = splitPath(subKey, parts); rc != ERROR_SUCCESS)
+        return rc;
     if (!tree && parts.empty())
         return ERROR_INVALID_PARAMETER;
     if (gDeniedRights & DELETE_)
@@ -748,9 +841,25 @@ void setStoreFile(const std::string& path) {
     gStoreOverride = path;
 }
 
+void closeConnections() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    for (auto& entry : gConnections)
+        sqlite3_close_v2(entry.second.db);
+    gConnections.clear();
+}
+
 void setDeniedRights(REGSAM rights) {
     std::lock_guard<std::mutex> lock(gMutex);
     gDeniedRights = rights;
+}
+
+char16_t upcase(char16_t unit) {
+    if (unit < 0x80)
+        return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
+    if (QChar::isSurrogate(unit))
+        return unit;
+    const char32_t upper = QChar::toUpper(static_cast<char32_t>(unit));
+    return upper <= 0xFFFF ? static_cast<char16_t>(upper) : unit;
 }
 
 std::string lastStoreError() {

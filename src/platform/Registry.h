@@ -29,6 +29,7 @@ constexpr LONG ERROR_DISK_FULL = 112;
 constexpr LONG ERROR_CALL_NOT_IMPLEMENTED = 120;
 constexpr LONG ERROR_BAD_PATHNAME = 161;
 constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr LONG ERROR_FILE_TOO_LARGE = 223;
 constexpr LONG ERROR_ALREADY_EXISTS = 183;
 constexpr LONG ERROR_MORE_DATA = 234;
 constexpr LONG ERROR_NO_MORE_ITEMS = 259;
@@ -120,6 +121,9 @@ struct Key {
 // The whole tree below an open key, read in one transaction.
 LONG readTree(HKEY key, Key& out);
 
+// RegSaveKeyA for a file named by its host path (the store tool takes those too).
+LONG saveKeyToHostFile(HKEY key, const std::string& hostPath);
+
 // The store file in use: by default "registry.db" in the user's configuration directory for
 // this program, created on first use with its directory.
 std::string storeFile();
@@ -127,9 +131,18 @@ std::string storeFile();
 // the store tool's --store option.
 void setStoreFile(const std::string& path);
 
+// Closes the layer's connections to store files; the next call opens them afresh. The last
+// connection to a store moves what its write-ahead log holds into the store file itself. For
+// tests that look at the file's bytes.
+void closeConnections();
+
 // Rights that every open and create is refused, as an access control list could refuse them.
 // A seam for tests of access fallbacks; the program never sets it.
 void setDeniedRights(REGSAM rights);
+
+// Upper-cases one UTF-16 unit on its own, the way the platform compares key and value names
+// (and the hive format hashes them).
+char16_t upcase(char16_t unit);
 
 // Text of the last store failure (for example a store file that is not a database), naming the
 // file; empty when the last call succeeded.

@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 
-#include <vector>
 
 namespace {
 
@@ -26,10 +25,13 @@ bool RegistryAccessor::open(const QString& path, REGSAM access, bool canCreate) 
     LONG rc = canCreate ? RegCreateKeyExA(HKEY_CURRENT_USER, p.constData(), 0, nullptr,
                                           REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr)
                         : RegOpenKeyExA(HKEY_CURRENT_USER, p.constData(), 0, access, &key);
-    if (rc != ERROR_SUCCESS)
+    if (rc != ERROR_SUCCESS) {
+        failure_ = registry::lastStoreError();
         return false;
+    }
     closeKey();
     current_ = key;
+    failure_.clear();
     return true;
 }
 
@@ -85,43 +87,64 @@ bool RegistryAccessor::valueExists(const QString& name) const {
 }
 
 QString RegistryAccessor::readString(const QString& name) const {
+    const std::optional<QByteArray> data = readData(name);
+    return data ? textOf(*data) : QString();
+}
+
+std::optional<QByteArray> RegistryAccessor::readData(const QString& name) const {
     if (!current_)
-        return QString();
+        return std::nullopt;
     const QByteArray n = bytes(name);
     DWORD type = REG_NONE;
     DWORD size = 0;
     LONG rc = RegQueryValueExA(current_, n.constData(), nullptr, &type, nullptr, &size);
-    std::vector<BYTE> data;
+    QByteArray data;
     // Another process may replace the value between the two queries: a value that grew is
     // read again, one that went away reads as missing.
     for (int attempt = 0; rc == ERROR_SUCCESS && size > 0; ++attempt) {
         data.resize(size);
-        rc = RegQueryValueExA(current_, n.constData(), nullptr, &type, data.data(), &size);
+        rc = RegQueryValueExA(current_, n.constData(), nullptr, &type,
+                              reinterpret_cast<BYTE*>(data.data()), &size);
         if (rc != ERROR_MORE_DATA || attempt == 8)
             break;
         rc = ERROR_SUCCESS;
     }
-    if (rc == ERROR_FILE_NOT_FOUND || (rc == ERROR_SUCCESS && size == 0))
-        return QString();
+    if (rc == ERROR_FILE_NOT_FOUND)
+        return std::nullopt;
     if (rc != ERROR_SUCCESS)
         throw Error(QStringLiteral("Failed to get data for '%1'").arg(name));
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
+    if (size > 0 && type != REG_SZ && type != REG_EXPAND_SZ)
         throw Error(QStringLiteral("Invalid data type for '%1'").arg(name));
     data.resize(size);
-    size_t length = 0;
-    while (length < data.size() && data[length] != 0)
-        ++length;
-    return QString::fromUtf8(reinterpret_cast<const char*>(data.data()),
-                             static_cast<qsizetype>(length));
+    return data;
+}
+
+QString RegistryAccessor::textOf(const QByteArray& data) {
+    const qsizetype end = data.indexOf('\0');
+    return QString::fromUtf8(end < 0 ? data : data.left(end));
 }
 
 void RegistryAccessor::writeString(const QString& name, const QString& text) {
+    QByteArray value = bytes(text);
+    value.append('\0');
+    writeData(name, value);
+}
+
+void RegistryAccessor::writeData(const QString& name, const QByteArray& data) {
     const QByteArray n = bytes(name);
-    const QByteArray value = bytes(text); // QByteArray keeps a terminating zero after its data
-    if (!current_ || RegSetValueExA(current_, n.constData(), 0, REG_SZ,
-                                    reinterpret_cast<const BYTE*>(value.constData()),
-                                    static_cast<DWORD>(value.size() + 1)) != ERROR_SUCCESS)
-        throw Error(QStringLiteral("Failed to set data for '%1'").arg(name));
+    QString why = QString::fromStdString(failure_);
+    if (current_) {
+        if (RegSetValueExA(current_, n.constData(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(data.constData()),
+                           static_cast<DWORD>(data.size())) == ERROR_SUCCESS)
+            return;
+        why = QString::fromStdString(registry::lastStoreError());
+    }
+    QString message = QStringLiteral("Failed to set data for '%1'").arg(name);
+    // The store's own complaint names its file and says why it cannot be written.
+    if (!why.isEmpty())
+        message += QStringLiteral(": ") + why;
+    throw Error(message);
 }
 
 bool RegistryAccessor::saveKey(const QString& path, const QString& file) {
@@ -137,10 +160,12 @@ bool RegistryAccessor::saveKey(const QString& path, const QString& file) {
 
 void RegistryAccessor::checkStore() {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    const LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_QUERY_VALUE, &key);
+    if (rc != ERROR_SUCCESS) {
         std::string why = registry::lastStoreError();
-        throw Error(why.empty() ? QStringLiteral("The settings store \"%1\" cannot be used")
+        throw Error(why.empty() ? QStringLiteral("The settings store \"%1\" cannot be used (error %2)")
                                       .arg(QString::fromStdString(registry::storeFile()))
+                                      .arg(rc)
                                 : QString::fromStdString(why));
     }
     RegCloseKey(key);

@@ -4,7 +4,11 @@
 
 #include "Registry.h"
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
+#include <string>
 
 class RegistryAccessor {
 public:
@@ -34,6 +38,15 @@ public:
     // Raises "Failed to set data for '%s'", also when no key is current.
     void writeString(const QString& name, const QString& text);
 
+    // The bytes of a string value exactly as stored (terminator, zero bytes inside and bytes
+    // that are no UTF-8 included); nothing for a missing value or no current key. Raises as
+    // readString does.
+    std::optional<QByteArray> readData(const QString& name) const;
+    // Writes `data` as the REG_SZ value `name`, byte for byte; raises as writeString does.
+    void writeData(const QString& name, const QByteArray& data);
+    // The text readString gives for the stored bytes `data`.
+    static QString textOf(const QByteArray& data);
+
     bool saveKey(const QString& path, const QString& file);
 
     // Raises an error naming the store file when the store cannot be used at all (not a
@@ -45,4 +58,6 @@ private:
 
     HKEY current_ = nullptr;
     REGSAM access_;
+    std::string failure_; // why the last open failed, when the store said why
+
 };

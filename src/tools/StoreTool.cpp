@@ -1,5 +1,8 @@
 // quorvane-reg: look into and change the settings store from the command line.
+#include "HiveWriter.h"
 #include "Registry.h"
+
+#include <csignal>
 
 #include <cstdio>
 #include <cstring>
@@ -26,8 +29,10 @@ Looks into and changes the settings store of Quorvane.
       Deletes the value NAME (/v), the default value (/ve), all values of KEY (/va), or without
       these KEY with all its subkeys and values. Asks for confirmation unless /f is given.
   quorvane-reg [--store FILE] export KEY FILE
-      Saves KEY with all its subkeys and values to the registry hive file FILE (a Windows path
-      such as C:\Quorvane); an existing FILE is not replaced.
+      Saves KEY with all its subkeys and values to the registry hive file FILE, a Windows path
+      such as C:\Quorvane or a path of this system such as /tmp/Quorvane.hiv; an existing FILE
+      is not replaced, and no part of FILE is left when the export fails. Text that is not
+      UTF-8 is written with each such byte as U+FFFD, and a warning names each such value.
   quorvane-reg --help
       Shows this text.
 
@@ -46,8 +51,8 @@ TYPE is one of REG_SZ, REG_EXPAND_SZ, REG_DWORD, REG_BINARY. DATA is written as 
 query shows data the same way: text with the escapes above (so the output can be fed back to
 /d), REG_DWORD as 0x%08x, binary and other types as hex bytes.
 
---store FILE uses the store file FILE instead of the user's own (the one the program uses,
-named on the last line below).
+--store FILE (anywhere on the command line) uses the store file FILE instead of the user's own
+(the one the program uses, named on the last line below).
 
 Exit status: 0 on success, 1 when the operation failed (nothing was changed by the failing
 step; the message on standard error says why), 2 on a wrong command line.
@@ -88,6 +93,8 @@ std::string codeText(LONG rc) {
         return "There is not enough space on the disk.";
     case ERROR_FILENAME_EXCED_RANGE:
         return "The filename or extension is too long.";
+    case ERROR_FILE_TOO_LARGE:
+        return "The file size exceeds the limit allowed and cannot be saved.";
     case ERROR_NO_UNICODE_TRANSLATION:
         return "No mapping for the Unicode character exists in the target multi-byte code page.";
     case ERROR_CANT_RESOLVE_FILENAME:
@@ -408,8 +415,11 @@ Args parseArgs(const std::vector<std::string>& args, const std::string& allowed)
                 throw UsageError{a + " needs an argument."};
             return args[++i];
         };
-        bool isSwitch = sw.size() > 1 && sw[0] == '/';
-        std::string name = isSwitch ? sw.substr(1) : std::string();
+        std::string name = sw.size() > 1 && sw[0] == '/' ? sw.substr(1) : std::string();
+        // A command without switches takes an argument with a leading slash as a host path.
+        const bool isSwitch = !name.empty() && !allowed.empty();
+        if (!isSwitch)
+            name.clear();
         if (isSwitch && (" " + allowed + " ").find(" " + name + " ") == std::string::npos)
             throw UsageError{"Unknown switch " + a + " for this command."};
         if (name == "v" || name == "ve") {
@@ -566,15 +576,76 @@ int remove(const Args& args) {
     return 0;
 }
 
+// Names each text that the hive cannot hold unchanged: its bytes that are no UTF-8 are written
+// as U+FFFD.
+void warnUnconvertible(const registry::Key& key, const std::string& path) {
+    auto bytes = [](const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); };
+    for (const registry::Value& v : key.values) {
+        const std::string name = v.name.empty() ? std::string("(Default)") : v.name;
+        const bool text = v.type == REG_SZ || v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ;
+        if (!hive::isUtf8(bytes(v.name), v.name.size()))
+            std::cerr << "WARNING: the name of the value " << escape(bytes(name), name.size())
+                      << " in " << path
+                      << " is not UTF-8; each such byte is written to the file as U+FFFD.\n";
+        if (text && !hive::isUtf8(v.data.data(), v.data.size()))
+            std::cerr << "WARNING: the value " << escape(bytes(name), name.size()) << " in "
+                      << path
+                      << " holds text that is not UTF-8; each such byte is written to the file "
+                         "as U+FFFD.\n";
+    }
+    for (const registry::Key& sub : key.subkeys) {
+        const std::string subPath = path + "\\" + sub.name;
+        if (!hive::isUtf8(bytes(sub.name), sub.name.size()))
+            std::cerr << "WARNING: the name of the key " << escape(bytes(subPath), subPath.size())
+                      << " is not UTF-8; each such byte is written to the file as U+FFFD.\n";
+        warnUnconvertible(sub, subPath);
+    }
+}
+
 int exportKey(const Args& args) {
     if (args.positional.size() != 2)
         throw UsageError{"export needs KEY and FILE."};
     KeyName k = parseKey(args.positional[0]);
+    const std::string& file = args.positional[1];
     Key key;
     check(RegOpenKeyExA(HKEY_CURRENT_USER, k.path.c_str(), 0, KEY_READ, key.out()), k.shown);
-    check(RegSaveKeyA(key.get(), args.positional[1].c_str(), nullptr), args.positional[1]);
+    registry::Key tree;
+    check(registry::readTree(key.get(), tree), k.shown);
+    // A host path (/tmp/x.hiv) is taken as it is, a Windows path through the drive mapping.
+    const LONG rc = file.front() == '/' ? registry::saveKeyToHostFile(key.get(), file)
+                                        : RegSaveKeyA(key.get(), file.c_str(), nullptr);
+    if (rc != ERROR_SUCCESS) {
+        const std::string detail = hive::lastFileError();
+        if (!detail.empty() && registry::lastStoreError().empty())
+            throw Failure{detail + " (" + codeText(rc) + ")"};
+        check(rc, file);
+    }
+    warnUnconvertible(tree, k.shown);
     std::cout << codeText(ERROR_SUCCESS) << "\n";
     return 0;
+}
+
+// Takes --store FILE (or --store=FILE) out of the arguments, wherever it stands.
+void takeStoreOption(std::vector<std::string>& args) {
+    for (size_t i = 0; i < args.size();) {
+        std::string file;
+        if (args[i] == "--store") {
+            if (i + 1 >= args.size() || args[i + 1].empty())
+                throw UsageError{"--store needs a FILE."};
+            file = args[i + 1];
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+                       args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+        } else if (args[i].rfind("--store=", 0) == 0) {
+            file = args[i].substr(8);
+            if (file.empty())
+                throw UsageError{"--store needs a FILE."};
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+            continue;
+        }
+        registry::setStoreFile(file);
+    }
 }
 
 } // namespace
@@ -582,21 +653,10 @@ int exportKey(const Args& args) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     try {
-        if (!args.empty() && (args[0] == "--store" || args[0].rfind("--store=", 0) == 0)) {
-            std::string file;
-            if (args[0] == "--store") {
-                if (args.size() < 2 || args[1].empty())
-                    throw UsageError{"--store needs a FILE."};
-                file = args[1];
-                args.erase(args.begin(), args.begin() + 2);
-            } else {
-                file = args[0].substr(8);
-                args.erase(args.begin());
-                if (file.empty())
-                    throw UsageError{"--store needs a FILE."};
-            }
-            registry::setStoreFile(file);
-        }
+        takeStoreOption(args);
+        // Over a file-size limit the write fails and is reported, instead of the signal ending
+        // the tool.
+        std::signal(SIGXFSZ, SIG_IGN);
         if (args.empty())
             throw UsageError{"No command given."};
         const std::string command = lower(args[0]);

@@ -174,6 +174,19 @@ registry::Key namesTree() {
     return root;
 }
 
+// Names the store tells apart and names at the store's limits, which the export must take.
+registry::Key limitsTree() {
+    registry::Key root = key("Grenzen");
+    root.subkeys.push_back(key("ß"));
+    root.subkeys.push_back(key("SS"));
+    root.subkeys.push_back(key(QString(255, QChar(0x6E2C))));
+    registry::Key& k = root.subkeys[2];
+    k.values.push_back(text("ß", "1"));
+    k.values.push_back(text("SS", "2"));
+    k.values.push_back(text(QString(16383, QChar(0x540D)), "3"));
+    return root;
+}
+
 registry::Key manyTree() {
     registry::Key root = key("Many");
     for (int i = 0; i < 1203; ++i)
@@ -683,13 +696,17 @@ private slots:
         QTest::newRow("settings, 26 slots") << 0;
         QTest::newRow("Latin-1, UTF-16 and upper-cased names") << 1;
         QTest::newRow("empty key") << 2;
+        QTest::newRow("ß and SS, names at their limits") << 3;
     }
 
     // Stored through the registry layer, saved from a read-only handle the way the settings
     // accessor does, and read back.
     void readersFindTheStoredTree() {
         QFETCH(int, tree);
-        const registry::Key t = tree == 0 ? settingsTree() : tree == 1 ? namesTree() : key("Leer");
+        const registry::Key t = tree == 0   ? settingsTree()
+                                : tree == 1 ? namesTree()
+                                : tree == 2 ? key("Leer")
+                                            : limitsTree();
         const QString path = storeTree(t);
         if (QTest::currentTestFailed())
             return;
@@ -772,6 +789,33 @@ private slots:
         }
     }
 
+    // Text the store holds that is no UTF-8 (legacy Big5 bytes, a cut sequence, a surrogate)
+    // does not sink the export: each such byte is written as U+FFFD, everything else unchanged.
+    void textThatIsNoUtf8IsWrittenReplaced() {
+        registry::Key t = key("Quorvane");
+        t.subkeys.push_back(key("A"));
+        std::vector<registry::Value>& v = t.subkeys[0].values;
+        v.push_back(text("Title", "Function A"));
+        v.push_back(value("Big5", REG_SZ, Bytes("\xb4\xfa\xb8\xd5 ok\0", 8)));
+        v.push_back(value("Cut", REG_EXPAND_SZ, Bytes("a\xe6\x88\0", 4)));
+        v.push_back(value("Surrogate", REG_SZ, Bytes("\xed\xa0\x80z\0", 5)));
+        v.push_back(value("List", REG_MULTI_SZ, Bytes("\xff\0b\0\0", 5)));
+        const QString path = storeTree(t);
+        HKEY h = nullptr;
+        QCOMPARE(RegOpenKeyExA(HKEY_CURRENT_USER, path.toUtf8(), 0, KEY_READ, &h), ERROR_SUCCESS);
+        const LONG rc = RegSaveKeyA(h, "C:\\Quorvane", nullptr);
+        RegCloseKey(h);
+        QCOMPARE(rc, ERROR_SUCCESS);
+        Expected want = expected(t);
+        const QChar r(0xFFFD);
+        auto& a = want.keys["A"];
+        a["Big5"].second = utf16(QString(4, r) + QStringLiteral(" ok") + QChar(0));
+        a["Cut"].second = utf16(QStringLiteral("a") + QString(2, r) + QChar(0));
+        a["Surrogate"].second = utf16(QString(3, r) + QStringLiteral("z") + QChar(0));
+        a["List"].second = utf16(r + QString(QChar(0)) + "b" + QChar(0) + QChar(0));
+        checkFile(home_.path() + "/Quorvane", want);
+    }
+
     void saveRefused_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("setup");
@@ -794,8 +838,8 @@ private slots:
                                                   << "query-only" << int(ERROR_ACCESS_DENIED);
         QTest::newRow("closed handle") << "C:\\Quorvane"
                                        << "closed" << int(ERROR_INVALID_HANDLE);
-        QTest::newRow("string not UTF-8") << "C:\\Quorvane"
-                                          << "bad-utf8" << int(ERROR_NO_UNICODE_TRANSLATION);
+        QTest::newRow("drive that maps to nothing") << "Q:\\x"
+                                                    << "" << int(ERROR_PATH_NOT_FOUND);
     }
 
     // A refused save changes nothing on disk: an existing target keeps its bytes and no file,
@@ -826,8 +870,6 @@ private slots:
         registry::Key t = key("Quorvane");
         t.subkeys.push_back(key("A"));
         t.subkeys[0].values.push_back(text("Title", "Function A"));
-        if (setup == "bad-utf8")
-            t.subkeys[0].values.push_back(value("01", REG_SZ, Bytes("a\xff\0", 3)));
         const QString path = storeTree(t);
         HKEY h = nullptr;
         QCOMPARE(RegOpenKeyExA(HKEY_CURRENT_USER, path.toUtf8(), 0,

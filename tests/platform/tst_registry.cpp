@@ -146,6 +146,7 @@ private slots:
             QCOMPARE(setBytes(a.get(), "Title", REG_SZ, QByteArray("Function A", 11)),
                      ERROR_SUCCESS);
         }
+        registry::closeConnections(); // the log's writes go into the file
         QVERIFY(QFile::setPermissions(store_, QFile::ReadOwner | QFile::ReadGroup));
         const QByteArray before = fileBytes(store_);
 
@@ -411,6 +412,104 @@ private slots:
         QCOMPARE(slot.subkeys[2].name, std::string("C"));
     }
 
+    // Names compare as the platform compares them: each character upper-cased on its own, so
+    // "ß" and "SS" are two names, while "ä" and "Ä" are one.
+    void namesCompareCharacterByCharacter() {
+        Key k(create("Namen"));
+        QVERIFY(k);
+        Key sharp(create("Namen\\ß"));
+        Key upper(create("Namen\\SS"));
+        QVERIFY(sharp && upper);
+        QCOMPARE(subkeyNames(k.get()), (QStringList{"SS", "ß"}));
+        Key umlaut(create("Namen\\ä"));
+        DWORD disposition = 0;
+        HKEY again = nullptr;
+        QCOMPARE(RegCreateKeyExA(HKEY_CURRENT_USER, "Namen\\Ä", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, &again, &disposition),
+                 ERROR_SUCCESS);
+        RegCloseKey(again);
+        QCOMPARE(disposition, REG_OPENED_EXISTING_KEY);
+        QCOMPARE(setBytes(k.get(), "ß", REG_SZ, QByteArray("1", 2)), ERROR_SUCCESS);
+        QCOMPARE(setBytes(k.get(), "ss", REG_SZ, QByteArray("2", 2)), ERROR_SUCCESS);
+        QCOMPARE(valueNames(k.get()), (QStringList{"ß", "ss"}));
+        DWORD type = 0;
+        QByteArray data;
+        QCOMPARE(query(k.get(), "SS", type, data), ERROR_SUCCESS);
+        QCOMPARE(data, QByteArray("2", 2));
+    }
+
+    // A store written when names were folded with full upper-casing ("ß" as "SS") is folded
+    // again by its first write, so that its names keep being found and "SS" becomes a name
+    // of its own.
+    void storeWithOldFoldsIsFoldedAgain() {
+        registry::closeConnections();
+        {
+            auto db = QSqlDatabase::addDatabase("QSQLITE", "old");
+            db.setDatabaseName(store_);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent "
+                           "INTEGER NOT NULL, name TEXT NOT NULL, fold TEXT NOT NULL, "
+                           "UNIQUE(parent, fold))"));
+            QVERIFY(q.exec("CREATE TABLE vals(key INTEGER NOT NULL, name TEXT NOT NULL, fold "
+                           "TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL, "
+                           "UNIQUE(key, fold))"));
+            QVERIFY(q.exec("INSERT INTO keys VALUES(1, 0, '', '')"));
+            QVERIFY(q.exec("INSERT INTO keys VALUES(2, 1, 'Straße', 'STRASSE')"));
+            QVERIFY(q.exec("INSERT INTO vals VALUES(2, 'Maß', 'MASS', 1, X'3100')"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("old");
+        Key created(create("STRASSE"));
+        QVERIFY(created);
+        QCOMPARE(subkeyNames(HKEY_CURRENT_USER), (QStringList{"STRASSE", "Straße"}));
+        HKEY old = nullptr;
+        QCOMPARE(RegOpenKeyExA(HKEY_CURRENT_USER, "STRAßE", 0, KEY_READ, &old), ERROR_SUCCESS);
+        Key k(old);
+        DWORD type = 0;
+        QByteArray data;
+        QCOMPARE(query(k.get(), "MAß", type, data), ERROR_SUCCESS);
+        QCOMPARE(data, QByteArray("1", 2));
+        QCOMPARE(query(k.get(), "MASS", type, data), ERROR_FILE_NOT_FOUND);
+    }
+
+    // Name limits count characters, not bytes: 255 for a key name, 16,383 for a value name;
+    // longer names are refused with ERROR_INVALID_PARAMETER and nothing is stored.
+    void nameLimitsCountCharacters() {
+        const QByteArray longest = QString(255, QChar(0x6E2C)).toUtf8(); // 765 bytes
+        Key k(create(longest.constData()));
+        QVERIFY(k);
+        const QByteArray nested = "Quorvane\\" + longest + "\\" + longest;
+        Key deep(create(nested.constData()));
+        QVERIFY(deep);
+        const QByteArray tooLong = QString(256, QChar(0x6E2C)).toUtf8();
+        HKEY key = nullptr;
+        QCOMPARE(RegCreateKeyExA(HKEY_CURRENT_USER, tooLong.constData(), 0, nullptr, 0,
+                                 KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                 ERROR_INVALID_PARAMETER);
+        QCOMPARE(RegCreateKeyExA(HKEY_CURRENT_USER, ("Quorvane\\" + tooLong).constData(), 0,
+                                 nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                 ERROR_INVALID_PARAMETER);
+        QCOMPARE(RegOpenKeyExA(HKEY_CURRENT_USER, tooLong.constData(), 0, KEY_READ, &key),
+                 ERROR_INVALID_PARAMETER);
+        QCOMPARE(RegCreateKeyExA(HKEY_CURRENT_USER, QByteArray(256, 'k').constData(), 0, nullptr,
+                                 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                 ERROR_INVALID_PARAMETER);
+
+        const QByteArray longestValue = QString(16383, QChar(0x540D)).toUtf8();
+        QCOMPARE(setBytes(k.get(), longestValue.constData(), REG_SZ, QByteArray("v", 2)),
+                 ERROR_SUCCESS);
+        const QByteArray tooLongValue = QString(16384, QChar(0x540D)).toUtf8();
+        QCOMPARE(setBytes(k.get(), tooLongValue.constData(), REG_SZ, QByteArray("v", 2)),
+                 ERROR_INVALID_PARAMETER);
+        registry::Key tree;
+        QCOMPARE(registry::readTree(HKEY_CURRENT_USER, tree), ERROR_SUCCESS);
+        QCOMPARE(tree.subkeys.size(), size_t(2));
+        QCOMPARE(tree.subkeys[1].name, longest.toStdString());
+        QCOMPARE(tree.subkeys[1].values.size(), size_t(1));
+        QCOMPARE(tree.subkeys[1].values[0].name, longestValue.toStdString());
+    }
+
     void damagedStoreIsLeftAlone_data() {
         QTest::addColumn<QByteArray>("content");
         QByteArray garbage(5000, Qt::Uninitialized);
@@ -427,6 +526,7 @@ private slots:
             for (int i = 0; i < 40; ++i)
                 setBytes(a.get(), QByteArray::number(i).constData(), REG_SZ, QByteArray(500, 'x'));
             a.reset();
+            registry::closeConnections();
             content = fileBytes(store_);
             QVERIFY(content.size() > 8192);
             content.truncate(content.size() / 2);
@@ -460,6 +560,7 @@ private slots:
         QCOMPARE(RegDeleteTreeA(HKEY_CURRENT_USER, "Quorvane"), ERROR_BADDB);
         QCOMPARE(fileBytes(store_), content);
         QVERIFY(!QFile::exists(store_ + "-journal"));
+        QVERIFY(!QFile::exists(store_ + "-wal"));
 
         // A good store afterwards clears the complaint.
         QVERIFY(QFile::remove(store_));

@@ -316,6 +316,7 @@ private slots:
 
     void readOnlyStore() {
         putRaw("Quorvane\\A", "Title", REG_SZ, QByteArray("t", 2));
+        registry::closeConnections(); // what the log holds goes into the file
         QVERIFY(QFile::setPermissions(store_, QFile::ReadOwner));
         const QByteArray before = fileBytes(store_);
         for (const QStringList& args :
@@ -324,7 +325,10 @@ private slots:
               QStringList{"delete", "HKCU\\Quorvane\\A", "/f"}}) {
             Run r = tool(args);
             QCOMPARE(r.code, 1);
-            QVERIFY2(r.err.contains("Access is denied") && r.err.contains(store_.toUtf8()), r.err);
+            QVERIFY2(r.err.contains(("The settings store \"" + store_ +
+                                     "\" cannot be written: the file is read-only")
+                                        .toUtf8()),
+                     r.err);
         }
         QCOMPARE(tool({"query", "HKCU\\Quorvane\\A"}).code, 0);
         QCOMPARE(fileBytes(store_), before);
@@ -349,6 +353,7 @@ private slots:
                 for (int i = 0; i < 40; ++i)
                     putRaw("Quorvane\\A", QByteArray::number(i).constData(), REG_SZ,
                            QByteArray(700, 'x'));
+                registry::closeConnections();
                 content = fileBytes(store_);
                 content.truncate(content.size() / 2 + 100);
             }
@@ -400,7 +405,7 @@ private slots:
             }
             QVERIFY(p.waitForFinished());
             QVERIFY2(p.exitStatus() == QProcess::CrashExit, p.readAllStandardError());
-            journals += QFile::exists(store_ + "-journal");
+            journals += QFile::exists(store_ + "-journal") || QFile::exists(store_ + "-wal");
 
             HKEY key = nullptr;
             QCOMPARE(RegOpenKeyExA(HKEY_CURRENT_USER, "Quorvane\\A", 0, KEY_READ, &key),
@@ -425,7 +430,7 @@ private slots:
         for (auto& [name, g] : current)
             written += g >= 1000000;
         QCOMPARE(written, 10); // each round wrote every value before it was killed
-        qInfo("%d kills, %d of them left a journal to roll back", kills, journals);
+        qInfo("%d kills, %d of them left a journal or log behind", kills, journals);
         putRaw("Quorvane\\A", "after", REG_SZ, QByteArray("ok", 3));
     }
 
