@@ -1,6 +1,7 @@
 #include "Memo.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -11,7 +12,7 @@
 namespace {
 
 // Laying out one line of many thousand characters takes the text engine seconds; a text this
-// long waits until the control is entered.
+// long waits until the user works in the control.
 constexpr qsizetype kLayOutAtOnce = 20000;
 // What a waiting control shows meanwhile: its first line is all a 24-pixel memo shows anyway.
 constexpr qsizetype kShownWhileWaiting = 2000;
@@ -23,15 +24,47 @@ QString rawText(const QPlainTextEdit* memo) {
     return memo->document()->toRawText();
 }
 
-// Puts the text a control has been waiting with into it when it takes the focus.
+// Puts the text a control has been waiting with into it when the user starts to work in it:
+// a click, a key that edits or moves the cursor, a paste or drop, the context menu. Passing
+// through with Tab does not load it.
 class LoadOnFocus : public QObject {
 public:
     using QObject::QObject;
 
 protected:
+    static bool wantsText(const QEvent* event) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::ContextMenu:
+        case QEvent::InputMethod:
+        case QEvent::DragEnter:
+            return true;
+        case QEvent::KeyPress:
+            return !passesThrough(static_cast<const QKeyEvent*>(event));
+        default:
+            return false;
+        }
+    }
+
+    static bool passesThrough(const QKeyEvent* key) {
+        switch (key->key()) {
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+        case Qt::Key_Shift:
+        case Qt::Key_Control:
+        case Qt::Key_Alt:
+        case Qt::Key_Meta:
+        case Qt::Key_AltGr:
+            return true;
+        default:
+            // Alt+letter presses a button elsewhere in the window.
+            return (key->modifiers() & Qt::AltModifier) != 0;
+        }
+    }
+
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonPress ||
-            event->type() == QEvent::ContextMenu) {
+        if (wantsText(event)) {
             const QVariant waiting = watched->property(kWaiting);
             if (waiting.isValid()) {
                 watched->setProperty(kWaiting, QVariant());

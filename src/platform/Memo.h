@@ -14,9 +14,9 @@ QString memoText(const QPlainTextEdit* memo);
 // Replaces the memo's text the way the user would: the memo counts as edited afterwards.
 void setMemoText(QPlainTextEdit* memo, const QString& text);
 // Shows a loaded text: line breaks of any kind become the memo's lines, and the memo counts as
-// not edited until its text changes. A very long text is laid out only when the memo first
-// takes the focus (until then it shows the text's beginning and takes no input), so that a
-// window with such texts opens at once.
+// not edited until its text changes. A very long text is laid out only when the user first
+// clicks or types into the memo (until then it shows the text's beginning and takes no input),
+// so that a window with such texts opens at once.
 void loadMemo(QPlainTextEdit* memo, const QString& text);
 bool memoEdited(const QPlainTextEdit* memo);
 

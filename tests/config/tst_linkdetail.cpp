@@ -1,9 +1,11 @@
 #include "LinkDetail.h"
 #include "LinkFile.h"
 #include "Memo.h"
+#include "OddTexts.h"
 #include "StoreHelpers.h"
 #include "TestMain.h"
 
+#include <QClipboard>
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -158,6 +160,46 @@ private slots:
         QCOMPARE(store::value(slotA, "05"), store::sz(storedText(5)));
         QCOMPARE(store::valueNames(slotA).size(), 18);
         QCOMPARE(boxes.count(), 0);
+    }
+
+    // Opening and closing without editing gives every parameter back byte for byte.
+    void unchangedValuesComeBackByteForByte_data() { addOddTextRows(); }
+    void unchangedValuesComeBackByteForByte() {
+        QFETCH(QByteArray, stored);
+        storeAllParameters();
+        store::set(slotA, "05", {REG_SZ, stored});
+        BoxRecorder boxes;
+        runDetail(boxes, slotA, [](TForm* dialog) {
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            for (int i = 0; i < 6; ++i)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        });
+        QCOMPARE(boxes.count(), 0);
+        QVERIFY(store::value(slotA, "05") == store::Raw({REG_SZ, stored}));
+        QCOMPARE(store::value(slotA, "06"), store::sz(storedText(6)));
+    }
+
+    // Typed and pasted text is stored exactly, also in a memo that held a very long value.
+    void editedValueStoresWhatWasTyped() {
+        storeAllParameters();
+        store::set(slotA, "05", {REG_SZ, QByteArray(40000, 'y') + '\0'});
+        const QString pasted = QString::fromUtf8("\xc2\xa0" "x\xe2\x80\xa8" "y");
+        BoxRecorder boxes;
+        runDetail(boxes, slotA, [&](TForm* dialog) {
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QPlainTextEdit* five = memo(dialog, 5);
+            QTest::mouseClick(five->viewport(), Qt::LeftButton);
+            QTest::keyClick(five, Qt::Key_End, Qt::ControlModifier);
+            QTest::keyClick(five, Qt::Key_Return);
+            QApplication::clipboard()->setText(pasted);
+            QTest::keyClick(five, Qt::Key_V, Qt::ControlModifier);
+            QTest::keyClicks(five, "end");
+        });
+        QCOMPARE(boxes.count(), 0);
+        QCOMPARE(store::value(slotA, "05"),
+                 store::sz(QString(40000, 'y') + "\r\n" + pasted + "end"));
     }
 
     // Memos after the one that failed to load stay disabled and their values are not touched.

@@ -2,9 +2,11 @@
 #include "GetPath.h"
 #include "LinkFile.h"
 #include "Memo.h"
+#include "OddTexts.h"
 #include "StoreHelpers.h"
 #include "TestMain.h"
 
+#include <QClipboard>
 #include <QFile>
 #include <QInputMethodEvent>
 #include <QLineEdit>
@@ -180,6 +182,92 @@ private slots:
         QCOMPARE(store::value(slotKey('C'), "Title"), store::sz("Function C"));
         TFormLinkFile again(nullptr);
         QCOMPARE(memoText(memo(&again, 'B')), stored);
+    }
+
+    // Opening and closing the dialog without editing gives every value back byte for byte,
+    // whatever other tools left in it.
+    void unchangedValuesComeBackByteForByte_data() { addOddTextRows(); }
+    void unchangedValuesComeBackByteForByte() {
+        QFETCH(QByteArray, stored);
+        seed();
+        store::set(slotKey('B'), "Title", {REG_SZ, stored});
+        store::set(slotKey('C'), "FileName", {REG_SZ, stored});
+        BoxRecorder boxes;
+        {
+            TFormLinkFile dialog(nullptr);
+            QVERIFY(showActive(&dialog));
+            // Passing through the controls with the keyboard is no edit either.
+            QTest::mouseClick(memo(&dialog, 'A')->viewport(), Qt::LeftButton);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QVERIFY(dialog.close());
+        }
+        QCOMPARE(boxes.count(), 0);
+        QVERIFY(store::value(slotKey('B'), "Title") == store::Raw({REG_SZ, stored}));
+        QVERIFY(store::value(slotKey('C'), "FileName") == store::Raw({REG_SZ, stored}));
+        QCOMPARE(store::value(slotKey('D'), "Title"), store::sz("Function D"));
+    }
+
+    // An edited control stores exactly what was typed and pasted, whatever it held before and
+    // however long it is: Enter as CR LF, a pasted no-break space, U+2028 and byte-order mark
+    // as they are.
+    void editedValuesStoreWhatWasTyped_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::newRow("short") << QByteArray("old\nvalue\0", 10);
+        QTest::newRow("Big5 bytes") << QByteArray("\xb4\xfa\xb8\xd5\0", 5);
+        QTest::newRow("40,000 characters") << QByteArray(40000, 'x') + '\0';
+    }
+    void editedValuesStoreWhatWasTyped() {
+        QFETCH(QByteArray, stored);
+        seed();
+        store::set(slotKey('B'), "Title", {REG_SZ, stored});
+        store::set(slotKey('C'), "FileName", {REG_SZ, stored});
+        const QString pasted = QString::fromUtf8("a\xc2\xa0" "b\xe2\x80\xa8" "c\xef\xbb\xbf");
+        {
+            TFormLinkFile dialog(nullptr);
+            QVERIFY(showActive(&dialog));
+            QPlainTextEdit* b = memo(&dialog, 'B');
+            QTest::mouseClick(b->viewport(), Qt::LeftButton);
+            QTest::keyClick(b, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(b, Qt::Key_Delete);
+            QTest::keyClicks(b, "Nightly");
+            QTest::keyClick(b, Qt::Key_Return);
+            QApplication::clipboard()->setText(pasted);
+            QTest::keyClick(b, Qt::Key_V, Qt::ControlModifier);
+            QLineEdit* c = exeName(&dialog, 'C');
+            QTest::mouseClick(c, Qt::LeftButton);
+            QTest::keyClick(c, Qt::Key_End);
+            QTest::keyClicks(c, "!");
+            QVERIFY(dialog.close());
+        }
+        QCOMPARE(store::value(slotKey('B'), "Title"), store::sz("Nightly\r\n" + pasted));
+        QCOMPARE(store::value(slotKey('C'), "FileName"),
+                 store::sz(QString::fromUtf8(stored.left(stored.indexOf('\0'))) + "!"));
+    }
+
+    // A store the user cannot write: the box names the store and why, and the next close lets
+    // the dialog go without writing.
+    void readOnlyStoreLetsTheDialogGo() {
+        seed();
+        registry::closeConnections();
+        const QString file = QString::fromStdString(registry::storeFile());
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
+        BoxRecorder boxes;
+        bool firstClosed = true, secondClosed = false;
+        {
+            TFormLinkFile dialog(nullptr);
+            dialog.show();
+            setMemoText(memo(&dialog, 'A'), "Edited");
+            firstClosed = dialog.close();
+            secondClosed = dialog.close();
+        }
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        QVERIFY(!firstClosed);
+        QVERIFY(secondClosed);
+        QCOMPARE(boxes.errors(),
+                 QStringList{"Failed to set data for 'Title': The settings store \"" + file +
+                             "\" cannot be written: the file is read-only."});
+        QCOMPARE(store::value(slotKey('A'), "Title"), store::sz("Function A"));
     }
 
     void closeFailsWhenSlotKeyRemoved() {
