@@ -1,6 +1,7 @@
 #include "TestMain.h"
 
 #include "RawStore.h"
+#include "Drives.h"
 #include "Registry.h"
 #include "WriterText.h"
 
@@ -8,7 +9,10 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QDir>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 #include <map>
 #include <memory>
@@ -187,6 +191,129 @@ private slots:
         r = tool({"export", "HKCU\\Missing", "Z:" + dir_->filePath("other.hiv")});
         QCOMPARE(r.code, 1);
         QVERIFY(!QFile::exists(dir_->filePath("other.hiv")));
+    }
+
+    // Files are host paths too, and --store may stand anywhere on the command line.
+    void exportTakesHostPathsAndOptionsAnywhere() {
+        putRaw("Quorvane\\A", "Title", REG_SZ, QByteArray("Function A", 11));
+        const QString file = dir_->filePath("host.hiv");
+        Run r = tool({"export", "HKCU\\Quorvane", file, "--store", store_}, QByteArray(), false);
+        QVERIFY2(r.code == 0, r.err);
+        QVERIFY(fileBytes(file).startsWith("regf"));
+        r = tool({"query", "HKCU\\Quorvane\\A", "--store=" + store_}, QByteArray(), false);
+        QVERIFY2(r.code == 0 && r.out.contains("Function A"), r.err);
+    }
+
+    // A value that is no UTF-8 is exported with each such byte replaced, and named in a warning.
+    void exportWarnsOfTextThatIsNoUtf8() {
+        putRaw("Quorvane\\A", "Title", REG_SZ, QByteArray("Function A", 11));
+        putRaw("Quorvane\\B", "01", REG_SZ, QByteArray("\xb4\xfa\xb8\xd5", 5));
+        const QString file = dir_->filePath("big5.hiv");
+        Run r = tool({"export", "HKCU\\Quorvane", file});
+        QVERIFY2(r.code == 0, r.err);
+        QVERIFY(fileBytes(file).startsWith("regf"));
+        QVERIFY2(r.err.contains("WARNING: the value 01 in HKEY_CURRENT_USER\\Quorvane\\B holds "
+                                "text that is not UTF-8"),
+                 r.err);
+        QCOMPARE(r.err.count("WARNING"), 1);
+    }
+
+    // An export that fails leaves nothing behind and says what failed on which file.
+    void exportFailureLeavesNothing_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("drive that maps to nothing") << "unmapped";
+        QTest::newRow("file-size limit") << "limit";
+        QTest::newRow("read-only directory") << "locked";
+    }
+    void exportFailureLeavesNothing() {
+        QFETCH(QString, how);
+        putRaw("Quorvane\\A", "Big", REG_BINARY, QByteArray(200000, 'b'));
+        registry::closeConnections();
+        const QString exe = binDir() + "/src/tools/quorvane-reg";
+        QProcess p;
+        QString target;
+        QByteArray expected;
+        if (how == "unmapped") {
+            QChar letter;
+            for (char c = 'Y'; c > 'C' && letter.isNull(); --c)
+                if (drives::driveRoot(QChar(c)).isEmpty())
+                    letter = QChar(c);
+            QVERIFY(!letter.isNull());
+            const QString name = "quorvane-unmapped-" + QString::number(getpid());
+            target = "/" + name;
+            p.start(exe, {"--store", store_, "export", "HKCU\\Quorvane", QString(letter) + ":\\" + name});
+            expected = "cannot find the path specified";
+        } else if (how == "limit") {
+            target = dir_->filePath("limited.hiv");
+            p.start("sh", {"-c", "ulimit -f 100; exec \"$0\" \"$@\"", exe, "--store", store_,
+                           "export", "HKCU\\Quorvane", target});
+            expected = ("Cannot write \"" + target + "\": File too large").toUtf8();
+        } else {
+            // The owner's permissions bind only a user other than root.
+            QDir(dir_->path()).mkdir("locked");
+            target = dir_->filePath("locked/x.hiv");
+            // The other user reads the store, which takes a shared-memory file beside it.
+            QFile::setPermissions(dir_->path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                    QFile::ExeOwner | QFile::ReadOther |
+                                                    QFile::WriteOther | QFile::ExeOther);
+            QFile::setPermissions(store_, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+            QFile::setPermissions(dir_->filePath("locked"), QFile::ReadOwner | QFile::ExeOwner |
+                                                                QFile::ReadOther | QFile::ExeOther);
+            QStringList args{"--store", store_, "export", "HKCU\\Quorvane", target};
+            if (geteuid() == 0)
+                p.start("setpriv", QStringList{"--reuid=65534", "--regid=65534",
+                                               "--clear-groups", exe} +
+                                       args);
+            else
+                p.start(exe, args);
+            expected = ("Cannot create a file in \"" + dir_->filePath("locked") +
+                        "\": Permission denied")
+                           .toUtf8();
+        }
+        QVERIFY(p.waitForFinished(60000));
+        const QByteArray err = p.readAllStandardError();
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(err.contains(expected), err);
+        QVERIFY(!QFileInfo::exists(target));
+        QCOMPARE(QDir(QFileInfo(target).path())
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                     .filter("hiv"),
+                 QStringList());
+    }
+
+    // An export killed at any moment leaves either the whole file or nothing, never a part of
+    // it and never a temporary file.
+    void killedExportLeavesNoPart() {
+        for (int i = 0; i < 8; ++i)
+            putRaw("Quorvane\\A", QByteArray::number(i).constData(), REG_BINARY,
+                   QByteArray(4000000, char('a' + i)));
+        registry::closeConnections();
+        QDir(dir_->path()).mkdir("out");
+        const QDir out(dir_->filePath("out"));
+        QRandomGenerator random(77);
+        int whole = 0;
+        for (int round = 0; round < 8; ++round) {
+            const QString target = out.filePath(QString::number(round) + ".hiv");
+            QProcess p;
+            p.start(binDir() + "/src/tools/quorvane-reg",
+                    {"--store", store_, "export", "HKCU\\Quorvane", target});
+            QVERIFY(p.waitForStarted());
+            QThread::usleep(random.bounded(0, 1500000));
+            p.kill();
+            QVERIFY(p.waitForFinished());
+            const QStringList left =
+                out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+            if (QFileInfo::exists(target)) {
+                ++whole;
+                QVERIFY(fileBytes(target).size() > 32000000);
+                QVERIFY(fileBytes(target).startsWith("regf"));
+                QFile::remove(target);
+            }
+            QVERIFY2(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                         .isEmpty(),
+                     qPrintable(left.join(' ')));
+        }
+        qInfo("%d of 8 killed exports had finished", whole);
     }
 
     void addCreatesKeys() {
