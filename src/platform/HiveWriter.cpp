@@ -666,12 +666,10 @@ public:
     int publish(const std::string& target) {
         if (path_.empty()) {
             const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) ==
-                0)
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
                 return closeFile(target);
             // Without /proc the descriptor itself can be linked by a privileged process.
-            if (errno == ENOENT &&
-                ::linkat(fd_, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0)
+            if (errno == ENOENT && ::linkat(fd_, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0)
                 return closeFile(target);
             return failed("Cannot create", target, errno);
         }

@@ -27,11 +27,10 @@ std::uint64_t currentFileTime();
 LONG writeHive(const registry::Key& root, std::uint64_t fileTime, std::vector<std::uint8_t>& out);
 
 // Writes the hive for `root` to a new file at the host path `path`. The file appears complete
-// or not at all: the bytes go to an unnamed file in the same directory (a hidden temporary one where the
-// file system has none), which is flushed and then linked into place without replacing anything. An
-// existing `path` is never touched
-// (ERROR_ALREADY_EXISTS). File system errors come back as Win32 codes (ERROR_PATH_NOT_FOUND,
-// ERROR_ACCESS_DENIED, ERROR_DISK_FULL ...).
+// or not at all: the bytes go to an unnamed file in the same directory (a hidden temporary one
+// where the file system has none), which is flushed and then linked into place without replacing
+// anything. An existing `path` is never touched (ERROR_ALREADY_EXISTS). File system errors come
+// back as Win32 codes (ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_DISK_FULL ...).
 LONG saveHiveFile(const registry::Key& root, const std::string& path);
 // What the last failed saveHiveFile of this thread could not do on which file ("Cannot write
 // \"/x\": File too large"); empty when it failed for no reason of the file system.

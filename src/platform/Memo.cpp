@@ -17,7 +17,7 @@ constexpr qsizetype kLayOutAtOnce = 20000;
 // What a waiting control shows meanwhile: its first line is all a 24-pixel memo shows anyway.
 constexpr qsizetype kShownWhileWaiting = 2000;
 
-const char* const kLoaded = "quorvaneLoadedText"; // the text as shown right after loading
+const char* const kLoaded = "quorvaneLoadedText";   // the text as shown right after loading
 const char* const kWaiting = "quorvaneWaitingText"; // the whole text, not yet shown
 
 QString rawText(const QPlainTextEdit* memo) {

@@ -279,7 +279,8 @@ public:
     // A store whose tables hold no valid tree.
     LONG damaged(const char* why) {
         status_ = ERROR_BADDB;
-        gLastError = "The settings store \"" + file_ + "\" cannot be used: it is damaged (" + why + ")";
+        gLastError =
+            "The settings store \"" + file_ + "\" cannot be used: it is damaged (" + why + ")";
         return status_;
     }
 

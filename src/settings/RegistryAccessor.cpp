@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 
-
 namespace {
 
 QByteArray bytes(const QString& text) {
@@ -163,10 +162,11 @@ void RegistryAccessor::checkStore() {
     const LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_QUERY_VALUE, &key);
     if (rc != ERROR_SUCCESS) {
         std::string why = registry::lastStoreError();
-        throw Error(why.empty() ? QStringLiteral("The settings store \"%1\" cannot be used (error %2)")
-                                      .arg(QString::fromStdString(registry::storeFile()))
-                                      .arg(rc)
-                                : QString::fromStdString(why));
+        throw Error(why.empty()
+                        ? QStringLiteral("The settings store \"%1\" cannot be used (error %2)")
+                              .arg(QString::fromStdString(registry::storeFile()))
+                              .arg(rc)
+                        : QString::fromStdString(why));
     }
     RegCloseKey(key);
 }

@@ -59,5 +59,4 @@ private:
     HKEY current_ = nullptr;
     REGSAM access_;
     std::string failure_; // why the last open failed, when the store said why
-
 };

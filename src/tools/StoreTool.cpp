@@ -579,7 +579,9 @@ int remove(const Args& args) {
 // Names each text that the hive cannot hold unchanged: its bytes that are no UTF-8 are written
 // as U+FFFD.
 void warnUnconvertible(const registry::Key& key, const std::string& path) {
-    auto bytes = [](const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); };
+    auto bytes = [](const std::string& s) {
+        return reinterpret_cast<const std::uint8_t*>(s.data());
+    };
     for (const registry::Value& v : key.values) {
         const std::string name = v.name.empty() ? std::string("(Default)") : v.name;
         const bool text = v.type == REG_SZ || v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ;
@@ -588,8 +590,7 @@ void warnUnconvertible(const registry::Key& key, const std::string& path) {
                       << " in " << path
                       << " is not UTF-8; each such byte is written to the file as U+FFFD.\n";
         if (text && !hive::isUtf8(v.data.data(), v.data.size()))
-            std::cerr << "WARNING: the value " << escape(bytes(name), name.size()) << " in "
-                      << path
+            std::cerr << "WARNING: the value " << escape(bytes(name), name.size()) << " in " << path
                       << " holds text that is not UTF-8; each such byte is written to the file "
                          "as U+FFFD.\n";
     }

@@ -10,7 +10,9 @@
 inline QList<std::pair<const char*, QByteArray>> oddTexts() {
     auto bytes = [](const char* data, qsizetype size) { return QByteArray(data, size); };
     return {
-        {"no-break space", bytes("a\xc2\xa0" "b\0", 5)},
+        {"no-break space", bytes("a\xc2\xa0"
+                                 "b\0",
+                                 5)},
         {"LF only", bytes("one\ntwo\n\0", 9)},
         {"CR only", bytes("one\rtwo\0", 8)},
         {"mixed line breaks", bytes("a\r\nb\nc\r\0", 8)},

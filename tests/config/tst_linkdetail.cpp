@@ -184,7 +184,9 @@ private slots:
     void editedValueStoresWhatWasTyped() {
         storeAllParameters();
         store::set(slotA, "05", {REG_SZ, QByteArray(40000, 'y') + '\0'});
-        const QString pasted = QString::fromUtf8("\xc2\xa0" "x\xe2\x80\xa8" "y");
+        const QString pasted = QString::fromUtf8("\xc2\xa0"
+                                                 "x\xe2\x80\xa8"
+                                                 "y");
         BoxRecorder boxes;
         runDetail(boxes, slotA, [&](TForm* dialog) {
             dialog->activateWindow();

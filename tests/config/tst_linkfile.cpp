@@ -222,7 +222,9 @@ private slots:
         seed();
         store::set(slotKey('B'), "Title", {REG_SZ, stored});
         store::set(slotKey('C'), "FileName", {REG_SZ, stored});
-        const QString pasted = QString::fromUtf8("a\xc2\xa0" "b\xe2\x80\xa8" "c\xef\xbb\xbf");
+        const QString pasted = QString::fromUtf8("a\xc2\xa0"
+                                                 "b\xe2\x80\xa8"
+                                                 "c\xef\xbb\xbf");
         {
             TFormLinkFile dialog(nullptr);
             QVERIFY(showActive(&dialog));

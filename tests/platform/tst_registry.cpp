@@ -492,8 +492,8 @@ private slots:
                  ERROR_INVALID_PARAMETER);
         QCOMPARE(RegOpenKeyExA(HKEY_CURRENT_USER, tooLong.constData(), 0, KEY_READ, &key),
                  ERROR_INVALID_PARAMETER);
-        QCOMPARE(RegCreateKeyExA(HKEY_CURRENT_USER, QByteArray(256, 'k').constData(), 0, nullptr,
-                                 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        QCOMPARE(RegCreateKeyExA(HKEY_CURRENT_USER, QByteArray(256, 'k').constData(), 0, nullptr, 0,
+                                 KEY_ALL_ACCESS, nullptr, &key, nullptr),
                  ERROR_INVALID_PARAMETER);
 
         const QByteArray longestValue = QString(16383, QChar(0x540D)).toUtf8();

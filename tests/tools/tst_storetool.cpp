@@ -1,15 +1,15 @@
 #include "TestMain.h"
 
-#include "RawStore.h"
 #include "Drives.h"
+#include "RawStore.h"
 #include "Registry.h"
 #include "WriterText.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -241,7 +241,8 @@ private slots:
             QVERIFY(!letter.isNull());
             const QString name = "quorvane-unmapped-" + QString::number(getpid());
             target = "/" + name;
-            p.start(exe, {"--store", store_, "export", "HKCU\\Quorvane", QString(letter) + ":\\" + name});
+            p.start(exe, {"--store", store_, "export", "HKCU\\Quorvane",
+                          QString(letter) + ":\\" + name});
             expected = "cannot find the path specified";
         } else if (how == "limit") {
             target = dir_->filePath("limited.hiv");
@@ -261,14 +262,14 @@ private slots:
                                                                 QFile::ReadOther | QFile::ExeOther);
             QStringList args{"--store", store_, "export", "HKCU\\Quorvane", target};
             if (geteuid() == 0)
-                p.start("setpriv", QStringList{"--reuid=65534", "--regid=65534",
-                                               "--clear-groups", exe} +
-                                       args);
+                p.start("setpriv",
+                        QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", exe} +
+                            args);
             else
                 p.start(exe, args);
-            expected = ("Cannot create a file in \"" + dir_->filePath("locked") +
-                        "\": Permission denied")
-                           .toUtf8();
+            expected =
+                ("Cannot create a file in \"" + dir_->filePath("locked") + "\": Permission denied")
+                    .toUtf8();
         }
         QVERIFY(p.waitForFinished(60000));
         const QByteArray err = p.readAllStandardError();
@@ -309,9 +310,9 @@ private slots:
                 QVERIFY(fileBytes(target).startsWith("regf"));
                 QFile::remove(target);
             }
-            QVERIFY2(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
-                         .isEmpty(),
-                     qPrintable(left.join(' ')));
+            QVERIFY2(
+                out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty(),
+                qPrintable(left.join(' ')));
         }
         qInfo("%d of 8 killed exports had finished", whole);
     }
