@@ -510,6 +510,26 @@ private slots:
         QCOMPARE(tree.subkeys[1].values[0].name, longestValue.toStdString());
     }
 
+    // Tables without their top key: the store is reported damaged, naming its file, and is
+    // not mistaken for a deleted key.
+    void storeWithoutTopKeyIsDamaged() {
+        Key(create("Quorvane\\A"));
+        registry::closeConnections();
+        {
+            auto db = QSqlDatabase::addDatabase("QSQLITE", "damage");
+            db.setDatabaseName(store_);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec("DELETE FROM keys WHERE id = 1"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("damage");
+        HKEY key = nullptr;
+        QCOMPARE(RegOpenKeyExA(HKEY_CURRENT_USER, "Quorvane", 0, KEY_READ, &key), ERROR_BADDB);
+        QCOMPARE(registry::lastStoreError(),
+                 "The settings store \"" + store_.toStdString() +
+                     "\" cannot be used: it is damaged (its top key is missing)");
+    }
+
     void damagedStoreIsLeftAlone_data() {
         QTest::addColumn<QByteArray>("content");
         QByteArray garbage(5000, Qt::Uninitialized);
