@@ -76,7 +76,7 @@ protected:
                 } else if (auto field = qobject_cast<QLineEdit*>(watched)) {
                     field->setText(text);
                     field->setReadOnly(false);
-                    field->setProperty(kLoaded, text);
+                    field->setProperty(kLoaded, field->text());
                 }
             }
             watched->removeEventFilter(this);
@@ -160,7 +160,7 @@ void loadField(QLineEdit* field, const QString& text) {
         return;
     }
     field->setText(text);
-    field->setProperty(kLoaded, text);
+    field->setProperty(kLoaded, field->text());
 }
 
 bool fieldEdited(const QLineEdit* field) {
