@@ -30,7 +30,7 @@ TFormAuto::TFormAuto(QObject* owner) : TForm(owner), ui_(std::make_unique<Ui::Fo
 
     OnShow = [this] { FormShow(this); };
     ToolBar0->installEventFilter(this);
-    bindHandler(Timer0, &QTimer::timeout, this, [this] { Timer0Timer(Timer0); });
+    bindTimer(Timer0, this, [this] { Timer0Timer(Timer0); });
     bindHandler(Panel0, &TPanel::clicked, this, [this] { Panel0Click(Panel0); });
 }
 

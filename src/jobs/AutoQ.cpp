@@ -100,8 +100,8 @@ TFormAutoQ::TFormAutoQ(QObject* owner) : TForm(owner), ui_(std::make_unique<Ui::
 
     OnShow = [this] { FormShow(); };
     ToolBar0->installEventFilter(this);
-    bindHandler(Timer0, &QTimer::timeout, this, [this] { Timer0Timer(Timer0); });
-    bindHandler(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(Timer1); });
+    bindTimer(Timer0, this, [this] { Timer0Timer(Timer0); });
+    bindTimer(Timer1, this, [this] { Timer1Timer(Timer1); });
     bindHandler(SBRun, &QToolButton::clicked, this, [this] { SBRunClick(SBRun); });
 }
 
@@ -179,7 +179,7 @@ void TFormAutoQ::SBRunClick(QObject*) {
     const QPointer<TFormAutoQ> alive(this);
     for (int step = 0; step < 1000; ++step) {
         QCoreApplication::processEvents();
-        if (!alive)
+        if (!alive || programEnding()) // closing the main window ends the program at once
             return;
         setProgressPosition(ProgressBar0, ProgressBar0->value() + 1);
         pauseJobStep();

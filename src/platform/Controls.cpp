@@ -1,8 +1,13 @@
 #include "Controls.h"
 
+#include "Form.h"
+
 #include <QAccessibleWidget>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QTimer>
 
@@ -82,6 +87,21 @@ void setTimerEnabled(QTimer* timer, bool enabled) {
         timer->stop();
     else if (!timer->isActive())
         timer->start();
+}
+
+void bindTimer(QTimer* timer, QObject* context, std::function<void()> handler) {
+    // A coarse timer may tick up to 5 % early.
+    timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timer, &QTimer::timeout, context, [timer, handler = std::move(handler)] {
+        const QPointer<QTimer> alive(timer);
+        QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers);
+        if (!alive || !alive->isActive() || programEnding())
+            return;
+        // The toolkit holds a timer's next tick back until its handler returns; registered
+        // anew, the timer goes on ticking at the same interval meanwhile.
+        alive->start();
+        runGuarded(handler);
+    });
 }
 
 void setProgressPosition(QProgressBar* bar, int position) {

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 
 class QProgressBar;
 class QTimer;
@@ -34,6 +35,13 @@ private:
 
 // Enabling an enabled timer changes nothing: its interval is not restarted.
 void setTimerEnabled(QTimer* timer, bool enabled);
+
+// Binds the tick handler of a timer. A tick comes as the timer message of the original platform
+// does: never before its interval has passed; after the input and painting that arrived
+// meanwhile (so a close made during a long job is handled before a tick that fell due); not at
+// all when the timer was stopped meanwhile or the program is ending; and also while the
+// handler still runs, when it processes events.
+void bindTimer(QTimer* timer, QObject* context, std::function<void()> handler);
 
 // A progress bar holds a position set outside its range at the nearest end of it.
 void setProgressPosition(QProgressBar* bar, int position);

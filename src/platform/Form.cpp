@@ -4,7 +4,10 @@
 #include "MessageBox.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QMdiSubWindow>
+#include <QPushButton>
 #include <QVariant>
 
 int tagOf(const QObject* component) {
@@ -30,7 +33,19 @@ QObject* findAmongChildren(const QObject* parent, const QString& name) {
     return nullptr;
 }
 
+QPointer<QWidget> gMainForm;
+bool gMainFormClosed = false;
+
 } // namespace
+
+void setMainForm(QWidget* form) {
+    gMainForm = form;
+    gMainFormClosed = false;
+}
+
+bool programEnding() {
+    return gMainFormClosed;
+}
 
 QObject* findComponent(const QObject* owner, const QString& name) {
     if (!owner || name.isEmpty())
@@ -85,8 +100,27 @@ void TForm::showModal() {
 
 void TForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (OnShow && !event->spontaneous())
+    if (event->spontaneous())
+        return;
+    // A focused push button is pressed by Enter as by Space. Outside a dialog class that is all
+    // "auto default" does: there is no dialog-wide default button.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        if (button->window() == this)
+            button->setAutoDefault(true);
+    if (hiddenByFrame_) {
+        hiddenByFrame_ = false;
+        return;
+    }
+    if (OnShow)
         runGuarded(OnShow); // an error while showing is reported; the window is shown all the same
+}
+
+void TForm::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    // A sub-window that is minimised or shaded hides its form and shows it again on restore.
+    auto frame = qobject_cast<QMdiSubWindow*>(parentWidget());
+    if (!event->spontaneous() && frame && (frame->isMinimized() || frame->isShaded()))
+        hiddenByFrame_ = true;
 }
 
 void TForm::closeEvent(QCloseEvent* event) {
@@ -99,6 +133,11 @@ void TForm::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+    if (this == gMainForm) {
+        // Every loop ends, also one that processes events inside a handler.
+        gMainFormClosed = true;
+        QCoreApplication::exit(0);
+    }
     if (modalLoop_)
         modalLoop_->quit();
     if (action == CloseAction::Free)

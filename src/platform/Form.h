@@ -27,6 +27,12 @@ QObject* findComponent(const QObject* owner, const QString& name);
 // normally.
 bool runGuarded(const std::function<void()>& handler);
 
+// The application's main form: closing it ends the program. Loops that process pending events
+// and timer ticks ask `programEnding()` and stop, so the program ends at once instead of after
+// the work they were doing.
+void setMainForm(QWidget* form);
+bool programEnding();
+
 // Binds a handler to a signal of `sender`. An error escaping the handler is shown in the error
 // box there and never unwinds through the toolkit's frames.
 template <typename Sender, typename Signal, typename Handler>
@@ -59,10 +65,14 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     QPointer<QObject> owner_;
     QList<QPointer<TForm>> owned_;
     QEventLoop* modalLoop_ = nullptr;
+    // Hidden by its frame (a minimised or shaded sub-window), not by the program: showing it
+    // again is a restore, not a new showing.
+    bool hiddenByFrame_ = false;
 };

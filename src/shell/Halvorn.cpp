@@ -20,6 +20,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 
 TFormHalvorn* FormHalvorn = nullptr;
 
@@ -34,10 +35,10 @@ QChar slotLetter(int slot) {
     return QChar(64 + slot);
 }
 
-// True when `widget` sits inside a form other than `window` (an embedded job window).
-bool insideOtherForm(const QWidget* widget, const QWidget* window) {
+// True when `widget` is an embedded job window of `window`, a control in one, or its frame.
+bool insideJobWindow(const QWidget* widget, const QWidget* window) {
     for (const QWidget* w = widget; w && w != window; w = w->parentWidget())
-        if (qobject_cast<const TForm*>(w))
+        if (qobject_cast<const TForm*>(w) || qobject_cast<const QMdiSubWindow*>(w))
             return true;
     return false;
 }
@@ -93,6 +94,20 @@ TFormHalvorn::TFormHalvorn(QObject* owner) : TForm(owner), ui(new Ui::TFormHalvo
     qApp->installEventFilter(this);
 
     runGuarded([this] { FormCreate(); });
+
+    // The window's children take the tab order GBGroup (the slot buttons in letter order),
+    // PanelTop, GBSplitter; the focus starts on the first control in it that can take it. The
+    // toolkit's own chain follows the order of construction, which starts with PanelTop.
+    QList<QWidget*> tabOrder;
+    for (int n = 1; n <= SlotCount; ++n)
+        tabOrder << qobject_cast<QWidget*>(
+            findComponent(this, QStringLiteral("BB") + slotLetter(n)));
+    tabOrder << ui->BBClose << ui->GBSplitter;
+    for (QWidget* control : tabOrder)
+        if (control && control->isEnabled() && (control->focusPolicy() & Qt::TabFocus)) {
+            control->setFocus(Qt::TabFocusReason);
+            break;
+        }
 }
 
 TFormHalvorn::~TFormHalvorn() {
@@ -251,7 +266,7 @@ void TFormHalvorn::SBRunClick() {
     for (int n = 1; n <= SlotCount; ++n) {
         // Timer ticks (whole jobs), opens, closes and another "Run" may all happen in here.
         QCoreApplication::processEvents();
-        if (!self)
+        if (!self || programEnding())
             return;
         if (slotHandles_[static_cast<size_t>(n)] == 0)
             continue;
@@ -288,33 +303,16 @@ bool TFormHalvorn::eventFilter(QObject* watched, QEvent* event) {
         if (watched->parent() == ui->ToolBar2)
             return true;
         break;
-    case QEvent::KeyPress: {
-        // Only the first delivery of a key, to the focused control of this window (or to the
-        // window itself when nothing has the focus); the key is not consumed.
-        auto widget = qobject_cast<QWidget*>(watched);
-        if (!widget || widget->window() != this)
-            break;
-        // A key the focused control ignores travels on to its parents. The handler may have
-        // run a modal dialog meanwhile and left no focus, so the focus test alone would take
-        // that delivery to the window for a new key and run the handler twice.
-        auto key = static_cast<QKeyEvent*>(event);
-        if (event == previewedKey_ && key->key() == previewedCode_ && previewedTarget_ &&
-            widget != previewedTarget_ && widget->isAncestorOf(previewedTarget_))
-            break;
-        QWidget* focus = QApplication::focusWidget();
-        if (widget != focus && !(focus == nullptr && widget == this))
-            break;
-        if (insideOtherForm(widget, this))
-            break;
-        previewedKey_ = event;
-        previewedCode_ = key->key();
-        previewedTarget_ = widget;
-        if (int code = virtualKeyCode(key->key()))
-            runGuarded([&] { FormKeyDown(code, key->modifiers()); });
-        break;
-    }
-    case QEvent::KeyRelease:
-        previewedKey_ = nullptr; // the press has travelled all the way
+    case QEvent::KeyPress:
+        // A key press reaches the window's system window first, exactly once, and goes from
+        // there to the focused control: previewed here, it is seen once per press however it
+        // travels on and whatever other windows receive meanwhile. The key is not consumed.
+        if (watched == static_cast<QObject*>(windowHandle()) &&
+            !insideJobWindow(QApplication::focusWidget(), this)) {
+            auto key = static_cast<QKeyEvent*>(event);
+            if (int code = virtualKeyCode(key->key()))
+                runGuarded([&] { FormKeyDown(code, key->modifiers()); });
+        }
         break;
     default:
         break;

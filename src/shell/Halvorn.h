@@ -69,10 +69,6 @@ private:
     QString jobClassPrefix_;
     std::array<WindowHandle, SlotCount + 1> slotHandles_{}; // index 1 to 26
     std::array<QPixmap, 3> imageList0_;
-    // The key press last previewed and the control it was delivered to first.
-    const QEvent* previewedKey_ = nullptr;
-    int previewedCode_ = 0;
-    QPointer<QWidget> previewedTarget_;
 };
 
 // The main-window reference: set when the main window's construction begins.

@@ -13,7 +13,13 @@
 
 int runProgram(int argc, char** argv, const std::function<void()>& onIdle) {
     InitializeClassAuto();
-    Application app(argc, argv);
+    // The program takes no arguments, and the toolkit sees none of them either (-reverse,
+    // -qwindowgeometry, -style ... would change the program). Only the program's own name goes
+    // on: the application title comes from it.
+    (void)argc;
+    int toolkitArgc = 1;
+    char* toolkitArgv[] = {argv[0], nullptr};
+    Application app(toolkitArgc, toolkitArgv);
     installFontSubstitutions();
 
     auto mainWindow = std::make_unique<TFormHalvorn>();
@@ -22,6 +28,7 @@ int runProgram(int argc, char** argv, const std::function<void()>& onIdle) {
         frame.moveCenter(screen->availableGeometry().center());
         mainWindow->move(frame.topLeft());
     }
+    setMainForm(mainWindow.get());
     mainWindow->show();
     if (onIdle)
         QTimer::singleShot(0, &app, onIdle);

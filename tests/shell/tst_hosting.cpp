@@ -294,8 +294,7 @@ void TestHosting::ctrlLetterOpensADisabledSlot() {
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QVERIFY(!button(w, "BBD")->isEnabled());
-    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &w;
-    QTest::keyClick(target, Qt::Key_D, Qt::KeyboardModifiers(modifiers));
+    QTest::keyClick(w.windowHandle(), Qt::Key_D, Qt::KeyboardModifiers(modifiers));
     QVERIFY(autoJob(w, 4));
     QVERIFY(lit(w, 4));
     QVERIFY(w.slotHandle(4) != 0);
@@ -312,7 +311,7 @@ void TestHosting::keysInsideAJobWindowStayThere() {
     auto memo = qobject_cast<QWidget*>(findComponent(a, QStringLiteral("Memo0")));
     QVERIFY(memo);
     memo->setFocus();
-    QTest::keyClick(memo, Qt::Key_B, Qt::ControlModifier);
+    QTest::keyClick(w.windowHandle(), Qt::Key_B, Qt::ControlModifier);
     QVERIFY(!autoJob(w, 2));
     QCOMPARE(w.slotHandle(2), WindowHandle(0));
 }

@@ -1,0 +1,558 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: the built program under Xvfb with a window manager, driven by real X
+input (key presses and releases, mouse, the window manager's close and minimise), read from
+outside (window list, geometry, screen pixels, the settings store, the process's exit).
+
+    e2e.py --program PATH --store-tool PATH --list
+    e2e.py --program PATH --store-tool PATH SCENARIO
+
+Each scenario runs in a profile of its own (HOME, XDG_*, ODBCINI) on a display of its own.
+"""
+
+import argparse
+import ctypes
+import ctypes.util
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKY_BLUE = (166, 202, 240)  # the empty work area
+RED = (255, 0, 0)  # the tool bar at the right end of the main window's top panel
+
+# Client coordinates in the main window (its layout is fixed).
+WORK_AREA_TOP = 28 + 127
+TOOLBAR3_LEFT = 1016 - 115
+SB_TILE = (TOOLBAR3_LEFT + 20, 13)
+SB_RUN = (TOOLBAR3_LEFT + 60, 13)
+
+
+def slot_button(letter):
+    n = ord(letter) - ord("A")
+    row, k = divmod(n, 13)
+    x = 1 if k == 0 else 78 * k
+    return x + 39, 28 + (8 if row == 0 else 68) + 28
+
+
+class Failure(Exception):
+    pass
+
+
+def wait_for(what, condition, timeout):
+    """Polls `condition` until it returns a true value; fails after `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure(f"timed out after {timeout} s waiting for {what}")
+        time.sleep(0.05)
+
+
+def stays(condition, seconds):
+    """True when `condition` holds at every poll for `seconds`."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if not condition():
+            return False
+        time.sleep(0.05)
+    return condition()
+
+
+class Screen:
+    """Reads pixels of the root window straight from the X server (XGetImage)."""
+
+    class XImage(ctypes.Structure):
+        _fields_ = [
+            ("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
+            ("format", ctypes.c_int), ("data", ctypes.POINTER(ctypes.c_ubyte)),
+            ("byte_order", ctypes.c_int), ("bitmap_unit", ctypes.c_int),
+            ("bitmap_bit_order", ctypes.c_int), ("bitmap_pad", ctypes.c_int),
+            ("depth", ctypes.c_int), ("bytes_per_line", ctypes.c_int),
+            ("bits_per_pixel", ctypes.c_int),
+        ]
+
+    def __init__(self, display):
+        self.x = ctypes.CDLL(ctypes.util.find_library("X11"))
+        self.x.XOpenDisplay.restype = ctypes.c_void_p
+        self.x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x.XDefaultRootWindow.restype = ctypes.c_ulong
+        self.x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        self.x.XGetImage.restype = ctypes.POINTER(Screen.XImage)
+        self.x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                                     ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        self.x.XDestroyImage = None  # a macro; the image is freed through XFree below
+        self.x.XFree.argtypes = [ctypes.c_void_p]
+        self.x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.dpy = self.x.XOpenDisplay(display.encode())
+        if not self.dpy:
+            raise Failure(f"cannot open display {display}")
+        self.root = self.x.XDefaultRootWindow(self.dpy)
+
+    def close(self):
+        self.x.XCloseDisplay(self.dpy)
+
+    def grab(self, left, top, width, height):
+        """The pixels of a screen rectangle as rows of (r, g, b)."""
+        image = self.x.XGetImage(self.dpy, self.root, left, top, width, height, 0xFFFFFFFF, 2)
+        if not image:
+            raise Failure("XGetImage failed")
+        img = image.contents
+        if img.bits_per_pixel != 32:
+            raise Failure(f"unexpected screen depth: {img.bits_per_pixel} bits per pixel")
+        raw = ctypes.string_at(img.data, img.bytes_per_line * img.height)
+        rows = []
+        for y in range(img.height):
+            line = raw[y * img.bytes_per_line:(y * img.bytes_per_line) + 4 * img.width]
+            rows.append([(line[i + 2], line[i + 1], line[i]) for i in range(0, len(line), 4)])
+        self.x.XFree(img.data)
+        self.x.XFree(image)
+        return rows
+
+    def pixel(self, x, y):
+        return self.grab(x, y, 1, 1)[0][0]
+
+
+class Session:
+    """One display, one window manager, one profile, one run of the program."""
+
+    def __init__(self, args, name):
+        self.args = args
+        self.name = name
+        self.procs = []
+        self.app = None
+        self.dir = tempfile.mkdtemp(prefix=f"quorvane-e2e-{name}-")
+        self.env = self._profile_env()
+        self.display = self._start_xvfb()
+        self.env["DISPLAY"] = self.display
+        self._start_wm()
+        self.screen = Screen(self.display)
+
+    # -- set-up ------------------------------------------------------------------------------
+
+    def _profile_env(self):
+        home = os.path.join(self.dir, "home")
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("QT_", "XDG_", "DISPLAY", "WAYLAND", "ODBC", "DBUS"))}
+        env.update({
+            "HOME": home,
+            "XDG_CONFIG_HOME": os.path.join(home, ".config"),
+            "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
+            "XDG_CACHE_HOME": os.path.join(home, ".cache"),
+            "XDG_RUNTIME_DIR": os.path.join(self.dir, "runtime"),
+            "ODBCINI": os.path.join(home, ".odbc.ini"),
+            "QT_QPA_PLATFORM": "xcb",
+        })
+        for key in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"):
+            os.makedirs(env[key], mode=0o700, exist_ok=True)
+        open(env["ODBCINI"], "w").close()
+        self.store = os.path.join(env["XDG_CONFIG_HOME"], "quorvane", "registry.db")
+        return env
+
+    def _start_xvfb(self):
+        read_end, write_end = os.pipe()
+        xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24", "-nolisten",
+             "tcp", "-noreset"], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, env=self.env)
+        self.procs.append(xvfb)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 30
+        while not number.endswith(b"\n"):
+            if time.monotonic() > deadline or xvfb.poll() is not None:
+                raise Failure("Xvfb did not start")
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                raise Failure("Xvfb did not report its display")
+            number += chunk
+        os.close(read_end)
+        return ":" + number.decode().strip()
+
+    def _start_wm(self):
+        wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(wm)
+        wait_for("the window manager", lambda: self.run(["wmctrl", "-m"], check=False)[0] == 0,
+                 30)
+
+    def seed(self, titles):
+        """Gives the slots titles through the store tool, as a person would with it."""
+        for letter, title in titles.items():
+            self.run([self.args.store_tool, "--store", self.store, "add",
+                      f"HKCU\\Quorvane\\{letter}", "/v", "Title", "/d", title, "/f"])
+
+    def add_sqlite_source(self):
+        database = os.path.join(self.dir, "kovadb.sqlite")
+        with open(self.env["ODBCINI"], "w") as ini:
+            ini.write(f"[KOVADB2]\nDriver=SQLite3\nDatabase={database}\n")
+
+    # -- the program --------------------------------------------------------------------------
+
+    def start(self, *arguments):
+        self.log = open(os.path.join(self.dir, "program.log"), "w")
+        self.app = subprocess.Popen([self.args.program, *arguments], env=self.env,
+                                    stdout=self.log, stderr=subprocess.STDOUT)
+        self.main = wait_for("the main window", lambda: self.find_window("FormHalvorn"), 60)
+        wait_for("the main window to take the focus", lambda: self.active_window() == self.main,
+                 30)
+        # The work area is painted last: once it shows, the window is up.
+        wait_for("the main window to be painted",
+                 lambda: self.client_pixel(500, WORK_AREA_TOP + 250) == SKY_BLUE, 30)
+
+    def running(self):
+        return self.app.poll() is None
+
+    def wait_exit(self, timeout):
+        try:
+            return self.app.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"the program did not end within {timeout} s")
+
+    # -- X helpers ----------------------------------------------------------------------------
+
+    def run(self, command, check=True, timeout=20):
+        result = subprocess.run(command, env=self.env, capture_output=True, text=True,
+                                timeout=timeout)
+        if check and result.returncode != 0:
+            raise Failure(f"{' '.join(command)} failed: {result.stderr.strip()}")
+        return result.returncode, result.stdout
+
+    def windows(self, title):
+        """Visible top-level windows whose title is exactly `title`."""
+        code, out = self.run(["xdotool", "search", "--all", "--onlyvisible", "--name",
+                              f"^{title}$"], check=False)
+        return [int(w) for w in out.split()] if code == 0 else []
+
+    def find_window(self, title):
+        found = self.windows(title)
+        return found[0] if found else None
+
+    def active_window(self):
+        code, out = self.run(["xdotool", "getactivewindow"], check=False)
+        return int(out) if code == 0 and out.strip() else None
+
+    def client_origin(self, window=None):
+        _, out = self.run(["xwininfo", "-id", str(window or self.main)])
+        values = {}
+        for line in out.splitlines():
+            if ":" in line:
+                key, _, value = line.strip().partition(":")
+                values[key] = value.strip()
+        return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
+                int(values["Width"]), int(values["Height"]))
+
+    def client_pixel(self, x, y):
+        left, top, _, _ = self.client_origin()
+        return self.screen.pixel(left + x, top + y)
+
+    def client_grab(self, x, y, width, height):
+        left, top, _, _ = self.client_origin()
+        return self.screen.grab(left + x, top + y, width, height)
+
+    def keys(self, *steps):
+        """Real key events through XTEST: '+ctrl' presses, '-ctrl' releases."""
+        for step in steps:
+            action = "keydown" if step[0] == "+" else "keyup"
+            self.run(["xdotool", action, step[1:]])
+
+    def click(self, x, y, button=1):
+        """A mouse click at client coordinates of the main window."""
+        left, top, _, _ = self.client_origin()
+        self.run(["xdotool", "mousemove", "--sync", str(left + x), str(top + y)])
+        self.run(["xdotool", "click", str(button)])
+
+    def drag(self, start, end):
+        left, top, _, _ = self.client_origin()
+        self.run(["xdotool", "mousemove", "--sync", str(left + start[0]), str(top + start[1])])
+        self.run(["xdotool", "mousedown", "1"])
+        for i in range(1, 11):
+            x = start[0] + (end[0] - start[0]) * i // 10
+            y = start[1] + (end[1] - start[1]) * i // 10
+            self.run(["xdotool", "mousemove", "--sync", str(left + x), str(top + y)])
+        self.run(["xdotool", "mouseup", "1"])
+
+    def close_window(self, window):
+        """WM_DELETE_WINDOW through the window manager, as its close box sends it."""
+        self.run(["wmctrl", "-i", "-c", hex(window)])
+
+    def work_area_shows_job(self):
+        return self.client_pixel(500, WORK_AREA_TOP + 250) != SKY_BLUE
+
+    def open_slot(self, letter):
+        self.click(*slot_button(letter))
+        wait_for(f"slot {letter}'s job window", self.work_area_shows_job, 30)
+
+    # -- clean-up -----------------------------------------------------------------------------
+
+    def close(self, keep):
+        if self.app and self.app.poll() is None:
+            self.app.kill()
+            self.app.wait()
+        self.screen.close()
+        for proc in reversed(self.procs):
+            proc.terminate()
+            try:
+                proc.wait(10)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        if keep:
+            print(f"profile and program log kept in {self.dir}")
+        else:
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+
+TITLES = {"A": "Job A", "B": "Job B", "C": "Job C", "Q": "Database"}
+
+# The job window's sub-window frame inside the work area, when it is the only one: its title
+# bar's buttons (minimise, restore/maximise, close) sit at the right end.
+SUBWINDOW_TITLE_Y = WORK_AREA_TOP + 12
+
+
+def subwindow_button(index_from_right):
+    return 1000 - 20 * index_from_right, SUBWINDOW_TITLE_Y
+
+
+# -- the scenarios ------------------------------------------------------------------------------
+
+
+def ctrl_f10_runs_the_setup_dialog_once(s):
+    s.seed(TITLES)
+    s.start()
+    s.keys("+ctrl", "+F10")
+    dialog = wait_for("the setup dialog", lambda: s.find_window("FormLinkFile"), 30)
+    # Released while the dialog is up, and a key typed into it.
+    s.keys("-F10", "-ctrl", "+x", "-x")
+    s.close_window(dialog)
+    wait_for("the setup dialog to close", lambda: not s.windows("FormLinkFile"), 30)
+    if not stays(lambda: not s.windows("FormLinkFile"), 2.0):
+        raise Failure("the setup dialog opened a second time after it was closed")
+
+
+def space_right_after_start_presses_the_first_slot_button(s):
+    s.seed(TITLES)
+    s.start()
+    s.keys("+space", "-space")
+    wait_for("slot A to open (the focus starts on its button)",
+             lambda: not s.windows("FormHalvorn") or s.work_area_shows_job(), 30)
+    if not s.windows("FormHalvorn"):
+        raise Failure("Space right after the start ended the program")
+
+
+def enter_presses_the_focused_slot_button(s):
+    s.seed(TITLES)
+    s.start()
+    # The focus moves on from slot A's button to slot B's; Enter presses it.
+    s.keys("+Tab", "-Tab", "+Return", "-Return")
+    wait_for("a job window", s.work_area_shows_job, 30)
+    # Slot B's window takes the focus; its indicator is lit (the letter's bulb, second place).
+    if slot_bulb(s, "B") == slot_bulb_grey(s):
+        raise Failure("Enter opened a slot other than B")
+
+
+def keys_on_a_minimised_job_frame_stay_there(s):
+    s.seed(TITLES)
+    s.start()
+    s.open_slot("A")
+    s.click(*subwindow_button(2))  # minimise
+    wait_for("the minimised job window", lambda: not s.work_area_shows_job(), 30)
+    s.keys("+ctrl", "+b", "-b", "-ctrl")
+    if not stays(lambda: not s.work_area_shows_job(), 1.5):
+        raise Failure("Ctrl+B with a minimised job window's frame focused opened slot B")
+
+
+def tile_fills_the_whole_work_area(s):
+    s.seed(TITLES)
+    s.start()
+    s.open_slot("A")
+    # Drag the job window by its title bar partly out of the work area, then tile.
+    s.drag((400, SUBWINDOW_TITLE_Y), (900, SUBWINDOW_TITLE_Y + 100))
+    wait_for("the dragged window", lambda: s.client_pixel(300, WORK_AREA_TOP + 50) == SKY_BLUE,
+             30)
+    s.click(*SB_TILE)
+    _, _, _, height = s.client_origin()
+    bottom = wait_for("the tiled window", lambda: s.client_pixel(300, WORK_AREA_TOP + 50)
+                      != SKY_BLUE and s.client_grab(0, height - 16, 1016, 16), 30)
+    strip = [y for y, row in enumerate(bottom) if row.count(SKY_BLUE) > 900]
+    if strip:
+        raise Failure(f"the bottom {16 - strip[0]} pixel rows of the work area stay empty")
+
+
+def progress_row(s, left=10):
+    # The progress bar fills the tool bar along the top of a tiled job window.
+    return s.client_grab(left, WORK_AREA_TOP + 37, 200, 1)[0]
+
+
+def closing_the_main_window_during_a_job_ends_the_program(s):
+    s.seed(TITLES)
+    s.start()
+    s.open_slot("A")
+    s.open_slot("B")  # tiled side by side: A on the left, B on the right
+    idle = progress_row(s, 1016 // 2 + 10)
+    s.click(*SB_RUN)
+    wait_for("the first job to run", lambda: progress_row(s) != idle, 30)
+    s.close_window(s.main)
+    # While the first job runs, the program reads no input; the close comes after it.
+    while s.running():
+        if not s.windows("FormHalvorn"):
+            break
+        if progress_row(s, 1016 // 2 + 10) != idle:
+            raise Failure("the second job started after the main window was closed")
+        time.sleep(0.05)
+    s.wait_exit(30)
+
+
+def a_job_starts_no_earlier_than_two_seconds_after_run(s):
+    s.seed(TITLES)
+    s.start()
+    s.open_slot("A")
+    idle = progress_row(s)
+    s.click(*SB_RUN)
+    ran = time.monotonic()
+    # The job repaints its progress bar on every step, also while it processes no events.
+    wait_for("the job to start", lambda: progress_row(s) != idle, 30)
+    started = time.monotonic() - ran
+    if started < 2.0:
+        raise Failure(f"the job started {started * 1000:.0f} ms after Run")
+
+
+def clock_panel(s):
+    # Panel0 of a single tiled database job window: right of the 233-pixel source grid.
+    return s.client_grab(250, WORK_AREA_TOP + 140, 100, 300)
+
+
+def start_database_run(s):
+    s.seed(TITLES)
+    s.add_sqlite_source()
+    s.start()
+    s.open_slot("Q")
+    if s.windows("quorvane"):
+        raise Failure("the database job window reported an error on opening")
+    empty = clock_panel(s)
+    s.click(*SB_RUN)
+    return wait_for("the clock", lambda: clock_panel(s) != empty and clock_panel(s), 30)
+
+
+def the_database_clock_ticks_during_its_run(s):
+    first = start_database_run(s)
+    if not stays(lambda: s.running() and s.client_pixel(500, 10) is not None, 0):
+        raise Failure("the program ended")
+    changed = wait_for("the clock to move on", lambda: clock_panel(s) != first, 3.0)
+    if not changed:
+        raise Failure("the clock stood still during the run")
+
+
+def closing_the_main_window_during_a_database_run_ends_the_program(s):
+    start_database_run(s)
+    closed = time.monotonic()
+    s.close_window(s.main)
+    s.wait_exit(30)
+    ended = time.monotonic() - closed
+    if ended > 3.0:
+        raise Failure(f"the program ended {ended:.1f} s after its main window was closed")
+
+
+def restoring_a_minimised_database_window_does_not_show_it_again(s):
+    s.seed(TITLES)  # no data source: showing the window reports the failed connection
+    s.start()
+    s.click(*slot_button("Q"))
+    box = wait_for("the connection error", lambda: s.find_window("quorvane"), 30)
+    s.close_window(box)
+    wait_for("the error box to close", lambda: not s.windows("quorvane"), 30)
+    s.click(*subwindow_button(2))  # minimise
+    wait_for("the minimised job window", lambda: not s.work_area_shows_job(), 30)
+    # The minimised frame sits at the bottom left of the work area; its middle button restores.
+    _, _, _, height = s.client_origin()
+    s.click(*minimised_restore_button(height))
+    wait_for("the restored job window", s.work_area_shows_job, 30)
+    if not stays(lambda: not s.windows("quorvane"), 2.0):
+        raise Failure("restoring the window ran its show handler again (a second error box)")
+
+
+def toolkit_options_change_nothing(s):
+    s.seed(TITLES)
+    s.start("-reverse", "-qwindowgeometry", "400x300+0+0")
+    _, _, width, height = s.client_origin()
+    if (width, height) != (1016, 663):
+        raise Failure(f"the main window's client area is {width} x {height}")
+    if s.client_pixel(1012, 26) != RED:
+        raise Failure("the window is mirrored: the red tool bar is not at the right end")
+
+
+def slot_bulb(s, letter):
+    n = ord(letter) - ord("A")
+    return s.client_grab(40 + 33 * n + 2, 4, 18, 18)
+
+
+def slot_bulb_grey(s):
+    return slot_bulb(s, "Z")
+
+
+def minimised_restore_button(height):
+    # A minimised sub-window lies at the bottom left of the work area; its first button restores.
+    return 140, height - 12
+
+
+SCENARIOS = {
+    "ctrl_f10_once": ctrl_f10_runs_the_setup_dialog_once,
+    "focus_at_start": space_right_after_start_presses_the_first_slot_button,
+    "enter_on_button": enter_presses_the_focused_slot_button,
+    "minimised_frame_keys": keys_on_a_minimised_job_frame_stay_there,
+    "tile_fills_area": tile_fills_the_whole_work_area,
+    "close_during_job": closing_the_main_window_during_a_job_ends_the_program,
+    "timer_not_early": a_job_starts_no_earlier_than_two_seconds_after_run,
+    "database_clock": the_database_clock_ticks_during_its_run,
+    "close_during_database_run": closing_the_main_window_during_a_database_run_ends_the_program,
+    "restore_no_show": restoring_a_minimised_database_window_does_not_show_it_again,
+    "toolkit_options": toolkit_options_change_nothing,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program")
+    parser.add_argument("--store-tool")
+    parser.add_argument("--keep", action="store_true", help="keep the profile directory")
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("scenario", nargs="?")
+    args = parser.parse_args()
+    if args.list:
+        print("\n".join(SCENARIOS))
+        return 0
+    if not args.program or not args.store_tool:
+        parser.error("--program and --store-tool are needed to run a scenario")
+    if args.scenario not in SCENARIOS:
+        parser.error(f"unknown scenario {args.scenario!r}")
+    for tool in ("Xvfb", "openbox", "xdotool", "wmctrl", "xwininfo"):
+        if not shutil.which(tool):
+            print(f"{tool} is missing (scripts/deps.sh installs it)", file=sys.stderr)
+            return 1
+    session = Session(args, args.scenario)
+    failed = False
+    try:
+        SCENARIOS[args.scenario](session)
+        if session.app and session.running():
+            # The program ends cleanly when its main window is closed (and the sanitizers of
+            # its build find nothing on the way out).
+            if session.windows("FormHalvorn"):
+                session.close_window(session.main)
+            status = session.wait_exit(60)
+            if status != 0:
+                raise Failure(f"the program ended with status {status}")
+        elif session.app and session.app.returncode not in (0, None):
+            raise Failure(f"the program ended with status {session.app.returncode}")
+        print(f"{args.scenario}: passed")
+    except Failure as failure:
+        failed = True
+        print(f"{args.scenario}: FAILED: {failure}", file=sys.stderr)
+    finally:
+        session.close(keep=failed or args.keep)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
