@@ -513,10 +513,11 @@ private slots:
     void enterHasNoDialogWideMeaning() {
         Picker picker{QString()};
         picker.select(QStringLiteral("a.txt"));
-        for (QWidget* w : {static_cast<QWidget*>(picker.files()),
-                           static_cast<QWidget*>(picker.get<QPushButton>("BBOK")),
-                           static_cast<QWidget*>(picker.drive())})
+        for (QWidget* w :
+             {static_cast<QWidget*>(picker.files()), static_cast<QWidget*>(picker.drive())}) {
+            w->setFocus();
             QTest::keyClick(w, Qt::Key_Return);
+        }
         QVERIFY(picker.form->isVisible());
         QCOMPARE(picker.form->windowTitle(), u8("目錄設定"));
         // The directory list shows a whole number of its rows.
@@ -628,6 +629,29 @@ private slots:
         next.type(QStringLiteral("T:\\docs"));
         QCOMPARE(next.dirs()->directory(), QStringLiteral("T:\\docs"));
         QCOMPARE(boxes_.size(), 1);
+    }
+
+    // A focused button is pressed by Enter, as by Space.
+    void enterPressesTheFocusedButton_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("confirm, Return") << "BBOK" << int(Qt::Key_Return) << "T:\\docs\\b.log";
+        QTest::newRow("confirm, keypad Enter") << "BBOK" << int(Qt::Key_Enter) << "T:\\docs\\b.log";
+        QTest::newRow("cancel, Return") << "BBCancel" << int(Qt::Key_Return) << "";
+    }
+
+    void enterPressesTheFocusedButton() {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        QFETCH(QString, result);
+        Picker picker(QStringLiteral("T:\\docs\\b.log"));
+        picker.select(QStringLiteral("b.log"));
+        auto pressed = picker.get<QPushButton>(qPrintable(button));
+        pressed->setFocus();
+        QTest::keyClick(pressed, Qt::Key(key));
+        QVERIFY(!picker.form->isVisible());
+        QCOMPARE(picker.form->windowTitle(), result);
     }
 
     void browseRunsModallyAndDisposesOnce() {
