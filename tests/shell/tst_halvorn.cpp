@@ -5,6 +5,7 @@
 #include "TestMain.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFile>
 #include <QGroupBox>
 #include <QImage>
@@ -202,6 +203,29 @@ private slots:
                 next = next->nextInFocusChain();
             QCOMPARE(next->objectName(), QStringLiteral("BB") + letter(n));
         }
+    }
+
+    // The focus starts on the first control of the tab order that can take it, so Space or
+    // Enter right after the start presses that button.
+    void focusStartsOnTheFirstUsableControl_data() {
+        QTest::addColumn<QList<int>>("titled");
+        QTest::addColumn<QString>("focused");
+        QTest::newRow("slot A titled") << QList<int>{1, 2} << "BBA";
+        QTest::newRow("first titles later") << QList<int>{3, 26} << "BBC";
+        QTest::newRow("no titles") << QList<int>{} << "BBClose";
+    }
+
+    void focusStartsOnTheFirstUsableControl() {
+        QFETCH(QList<int>, titled);
+        QFETCH(QString, focused);
+        for (int n : titled)
+            writeTitle(n, QStringLiteral("Job %1").arg(n));
+        TFormHalvorn w;
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QVERIFY(QApplication::focusWidget());
+        QCOMPARE(QApplication::focusWidget()->objectName(), focused);
     }
 
     void indicatorsTakeNoClicks() {
