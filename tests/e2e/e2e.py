@@ -146,6 +146,9 @@ class Session:
             "ODBCINI": os.path.join(home, ".odbc.ini"),
             "QT_QPA_PLATFORM": "xcb",
         })
+        supp = os.path.join(os.path.dirname(os.path.abspath(__file__)), "asan.supp")
+        env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"),
+                                                     f"suppressions={supp}"]))
         for key in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"):
             os.makedirs(env[key], mode=0o700, exist_ok=True)
         open(env["ODBCINI"], "w").close()
@@ -196,13 +199,22 @@ class Session:
         self.log = open(os.path.join(self.dir, "program.log"), "w")
         self.app = subprocess.Popen([self.args.program, *arguments], env=self.env,
                                     stdout=self.log, stderr=subprocess.STDOUT)
-        self.main = wait_for("the main window", lambda: self.find_window("FormHalvorn"), 60)
+        self.main = wait_for("the main window", lambda: self.find_window("FormHalvorn") or
+                             self._ended_early(), 60)
         wait_for("the main window to take the focus", lambda: self.active_window() == self.main,
                  30)
         # The work area is painted last: once it shows, the window is up.
         if painted:
             wait_for("the main window to be painted",
                      lambda: self.client_pixel(500, WORK_AREA_TOP + 250) == SKY_BLUE, 30)
+
+    def _ended_early(self):
+        if self.app.poll() is None:
+            return None
+        self.log.flush()
+        with open(self.log.name, errors="replace") as log:
+            tail = log.read()[-3000:]
+        raise Failure(f"the program ended with status {self.app.returncode}:\n{tail}")
 
     def running(self):
         return self.app.poll() is None
