@@ -455,10 +455,10 @@ def start_database_run(s):
 
 def the_database_clock_ticks_during_its_run(s):
     first = start_database_run(s)
-    if not stays(lambda: s.running() and s.client_pixel(500, 10) is not None, 0):
-        raise Failure("the program ended")
-    changed = wait_for("the clock to move on", lambda: clock_panel(s) != first, 3.0)
-    if not changed:
+    # The run lasts at least 10 s; the clock shows seconds and is refreshed every 100 ms.
+    try:
+        wait_for("the clock to move on", lambda: clock_panel(s) != first, 3.0)
+    except Failure:
         raise Failure("the clock stood still during the run")
 
 
