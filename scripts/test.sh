@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: once in a normal build and once
-# with AddressSanitizer and UndefinedBehaviorSanitizer.
+# with AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes the file readers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,4 +21,13 @@ for preset in default asan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j2 || status=1
 done
+
+# The readers of hive and .reg files under mutation fuzzing, one minute each, side by side; the
+# fuzzer is built with the sanitizers in the default build. Any finding fails the run.
+echo "== fuzzing the file readers"
+fuzz=build/default/bench/platform/fuzz_readers
+$fuzz --seconds 60 --findings build/fuzz-findings hive bench/platform/corpus/hive &
+hive_fuzz=$!
+$fuzz --seconds 60 --findings build/fuzz-findings reg bench/platform/corpus/reg || status=1
+wait $hive_fuzz || status=1
 exit $status

@@ -732,6 +732,15 @@ LONG saveHiveFile(const registry::Key& root, const std::string& path) {
     LONG rc = writeHive(root, currentFileTime(), bytes);
     if (rc != ERROR_SUCCESS)
         return rc;
+    return writeNewFile(path, bytes);
+}
+
+LONG writeNewFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    if (path.empty())
+        return ERROR_PATH_NOT_FOUND;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0)
+        return ERROR_ALREADY_EXISTS;
     TempFile temp;
     int error = temp.create(path);
     if (!error)

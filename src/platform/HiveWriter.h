@@ -39,6 +39,10 @@ std::string lastFileError();
 // Whether `data` is UTF-8 throughout, so that the hive holds it unchanged.
 bool isUtf8(const std::uint8_t* data, std::size_t size);
 
+// Writes `bytes` to a new file at the host path `path` in the same way: complete or not at all,
+// never replacing an existing file.
+LONG writeNewFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
 // The Win32 code for an errno value of a file operation.
 LONG win32FromErrno(int error);
 

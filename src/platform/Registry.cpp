@@ -297,6 +297,8 @@ public:
         gLastError = "The settings store \"" + file_ + "\" cannot be written: " + why;
         return status_;
     }
+    // Ends the call without a change: the transaction rolls back.
+    void abandon(LONG code) { status_ = code; }
 
     LONG fail(int rc) {
         status_ = fromSqlite(rc);
@@ -866,6 +868,147 @@ char16_t upcase(char16_t unit) {
 std::string lastStoreError() {
     std::lock_guard<std::mutex> lock(gMutex);
     return gLastError;
+}
+
+} // namespace registry
+
+namespace {
+
+// Whether the store takes `name` for a key: what a path of one element may hold. Returns the
+// code the other calls give for such a name.
+LONG keyNameError(const std::string& name) {
+    std::vector<std::string> parts;
+    if (name.empty() || name.find('\\') != std::string::npos)
+        return ERROR_BAD_PATHNAME;
+    return splitPath(name.c_str(), parts);
+}
+
+LONG putValue(Store& store, std::int64_t id, const registry::Value& v, bool replace) {
+    Statement s(store.db(), replace ? "INSERT INTO vals(key, name, fold, type, data) "
+                                      "VALUES(?, ?, ?, ?, ?) ON CONFLICT(key, fold) DO UPDATE "
+                                      "SET type = excluded.type, data = excluded.data"
+                                    : "INSERT INTO vals(key, name, fold, type, data) "
+                                      "VALUES(?, ?, ?, ?, ?)");
+    if (v.data.size() > 0x7FFFFFFFu || nameLength(v.name) > kMaxValueName)
+        return ERROR_INVALID_PARAMETER;
+    s.bind(1, id).bind(2, v.name).bind(3, fold(v.name)).bind(4, v.type);
+    s.bindBlob(5, v.data.data(), static_cast<DWORD>(v.data.size()));
+    const int rc = s.step();
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : store.fail(rc);
+}
+
+// Adds the values and subkeys of `k` below the key `id`, which holds none of them yet.
+LONG insertTree(Store& store, std::int64_t id, const registry::Key& k) {
+    std::vector<std::string> seen;
+    for (const registry::Value& v : k.values)
+        seen.push_back(fold(v.name));
+    std::sort(seen.begin(), seen.end());
+    if (std::adjacent_find(seen.begin(), seen.end()) != seen.end())
+        return ERROR_ALREADY_EXISTS;
+    seen.clear();
+    for (const registry::Key& sub : k.subkeys) {
+        if (LONG rc = keyNameError(sub.name); rc != ERROR_SUCCESS)
+            return rc;
+        seen.push_back(fold(sub.name));
+    }
+    std::sort(seen.begin(), seen.end());
+    if (std::adjacent_find(seen.begin(), seen.end()) != seen.end())
+        return ERROR_ALREADY_EXISTS;
+    for (const registry::Value& v : k.values)
+        if (LONG rc = putValue(store, id, v, false); rc != ERROR_SUCCESS)
+            return rc;
+    for (const registry::Key& sub : k.subkeys) {
+        const std::int64_t child = store.addChild(id, sub.name);
+        if (!child)
+            return store.status();
+        if (LONG rc = insertTree(store, child, sub); rc != ERROR_SUCCESS)
+            return rc;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+namespace registry {
+
+std::string nameFold(const std::string& name) {
+    return fold(name);
+}
+
+LONG replaceTree(HKEY key, const Key& tree) {
+    Call call(key, KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
+    std::optional<Store> opened;
+    if (LONG rc = call.openStore(opened, true); rc != ERROR_SUCCESS)
+        return rc;
+    Store& store = *opened;
+    if (store.deleteSubtree(call.key.id, true) != ERROR_SUCCESS)
+        return store.status();
+    if (LONG rc = insertTree(store, call.key.id, tree); rc != ERROR_SUCCESS) {
+        if (store.status() == ERROR_SUCCESS)
+            store.abandon(rc);
+        return rc;
+    }
+    return store.commit();
+}
+
+LONG applyChanges(const std::vector<Change>& changes, std::size_t* failedAt) {
+    Call call(HKEY_CURRENT_USER, 0);
+    std::optional<Store> opened;
+    if (LONG rc = call.openStore(opened, true); rc != ERROR_SUCCESS)
+        return rc;
+    Store& store = *opened;
+    auto failed = [&](std::size_t i, LONG rc) {
+        if (failedAt)
+            *failedAt = i;
+        if (store.status() == ERROR_SUCCESS)
+            store.abandon(rc);
+        return rc;
+    };
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        const Change& c = changes[i];
+        const bool create = c.kind == Change::Kind::CreateKey || c.kind == Change::Kind::SetValue;
+        if (c.kind == Change::Kind::DeleteKey && c.path.empty())
+            return failed(i, ERROR_ACCESS_DENIED); // the root itself stays
+        std::int64_t id = kRootId;
+        for (const std::string& part : c.path) {
+            if (LONG rc = keyNameError(part); rc != ERROR_SUCCESS)
+                return failed(i, rc);
+            std::int64_t next = store.child(id, part);
+            if (!next && store.status() != ERROR_SUCCESS)
+                return failed(i, store.status());
+            if (!next && create)
+                next = store.addChild(id, part);
+            if (!next && create)
+                return failed(i, store.status());
+            id = next;
+            if (!id)
+                break; // nothing to delete
+        }
+        if (!id)
+            continue;
+        LONG rc = ERROR_SUCCESS;
+        switch (c.kind) {
+        case Change::Kind::CreateKey:
+            break;
+        case Change::Kind::DeleteKey:
+            rc = store.deleteSubtree(id, false);
+            break;
+        case Change::Kind::SetValue:
+            rc = putValue(store, id, c.value, true);
+            break;
+        case Change::Kind::DeleteValue: {
+            Statement s(store.db(), "DELETE FROM vals WHERE key = ? AND fold = ?");
+            s.bind(1, id).bind(2, fold(c.value.name));
+            const int r = s.step();
+            if (r != SQLITE_DONE)
+                rc = store.fail(r);
+            break;
+        }
+        }
+        if (rc != ERROR_SUCCESS)
+            return failed(i, rc);
+    }
+    return store.commit();
 }
 
 } // namespace registry

@@ -103,6 +103,13 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSize,
 // file exists; never leaves a partial file under that name.
 LONG RegSaveKeyA(HKEY key, const char* file, const SECURITY_ATTRIBUTES* security);
 
+constexpr DWORD REG_NO_LAZY_FLUSH = 0x0004;
+constexpr DWORD REG_FORCE_RESTORE = 0x0008;
+// Replaces the values and subkeys of the key with the contents of the registry hive file `file`
+// (a Windows path, resolved through the drive layer), in one step: a file that cannot be read or
+// is damaged leaves the key as it was.
+LONG RegRestoreKeyA(HKEY key, const char* file, DWORD flags);
+
 // What the layer offers beyond the platform's calls, for the store tool and the tests.
 namespace registry {
 
@@ -123,6 +130,29 @@ LONG readTree(HKEY key, Key& out);
 
 // RegSaveKeyA for a file named by its host path (the store tool takes those too).
 LONG saveKeyToHostFile(HKEY key, const std::string& hostPath);
+// The form of a name under which the store compares it with others: names that give the same
+// form are the same name.
+std::string nameFold(const std::string& name);
+
+// Replaces the values and subkeys of the open key with those of `tree` (whose own name is not
+// used), in one transaction: on any failure the store is as it was. Names are checked as the
+// other calls check them (ERROR_BAD_PATHNAME for a key name the store refuses), and two
+// subkeys or two values of one key with the same name are refused (ERROR_ALREADY_EXISTS).
+LONG replaceTree(HKEY key, const Key& tree);
+
+// One step of a merge into the store (an import). `path` names a key below HKEY_CURRENT_USER,
+// one name per element.
+struct Change {
+    enum class Kind { CreateKey, DeleteKey, SetValue, DeleteValue };
+    Kind kind = Kind::CreateKey;
+    std::vector<std::string> path;
+    Value value; // SetValue: the value; DeleteValue: its name
+};
+
+// Applies every change in order, in one transaction: all of them or, on any failure, none.
+// Creating a key creates the keys above it; setting a value creates its key. Deleting a key or a
+// value that does not exist is no failure. `failedAt` gets the index of the change that failed.
+LONG applyChanges(const std::vector<Change>& changes, std::size_t* failedAt = nullptr);
 
 // The store file in use: by default "registry.db" in the user's configuration directory for
 // this program, created on first use with its directory.

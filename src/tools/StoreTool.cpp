@@ -1,7 +1,14 @@
 // quorvane-reg: look into and change the settings store from the command line.
+#include "Drives.h"
+#include "HiveReader.h"
 #include "HiveWriter.h"
+#include "RegFile.h"
+#include "RegText.h"
 #include "Registry.h"
 
+#include <QString>
+
+#include <algorithm>
 #include <csignal>
 
 #include <cstdio>
@@ -28,11 +35,29 @@ Looks into and changes the settings store of Quorvane.
   quorvane-reg [--store FILE] delete KEY [/v NAME | /ve | /va] [/f]
       Deletes the value NAME (/v), the default value (/ve), all values of KEY (/va), or without
       these KEY with all its subkeys and values. Asks for confirmation unless /f is given.
-  quorvane-reg [--store FILE] export KEY FILE
+  quorvane-reg [--store FILE] save KEY FILE
       Saves KEY with all its subkeys and values to the registry hive file FILE, a Windows path
       such as C:\Quorvane or a path of this system such as /tmp/Quorvane.hiv; an existing FILE
-      is not replaced, and no part of FILE is left when the export fails. Text that is not
+      is not replaced, and no part of FILE is left when the save fails. Text that is not
       UTF-8 is written with each such byte as U+FFFD, and a warning names each such value.
+  quorvane-reg [--store FILE] restore KEY FILE
+      Replaces all values and subkeys of KEY with those of the registry hive file FILE. A
+      damaged file changes nothing.
+  quorvane-reg [--store FILE] export KEY FILE [/a]
+      Writes KEY with all its subkeys and values to the registry editor file FILE (.reg):
+      "Windows Registry Editor Version 5.00" in UTF-16 with a byte-order mark, or with /a the
+      older "REGEDIT4" 8-bit form. An existing FILE is not replaced.
+  quorvane-reg [--store FILE] import FILE
+      Merges the registry editor file FILE (either form) into the store: its keys are created,
+      its values set, and keys written [-KEY] and values written "NAME"=- are deleted. All or
+      nothing: a fault anywhere in the file changes nothing and is shown with its line.
+  quorvane-reg [--store FILE] copy KEY1 KEY2 [/s] [/f]
+      Copies the values of KEY1 to KEY2 (creating it); with /s the subkeys with everything
+      below them too. Asks before replacing values KEY2 already has, unless /f is given.
+  quorvane-reg [--store FILE] compare KEY1 KEY2 [/v NAME | /ve] [/s]
+      Compares the values of two keys (with /v or /ve only the one value) and the names of
+      their subkeys; with /s the whole trees below them. Shows each difference; the exit
+      status is 0 when they are identical and 2 when they differ.
   quorvane-reg --help
       Shows this text.
 
@@ -51,11 +76,15 @@ TYPE is one of REG_SZ, REG_EXPAND_SZ, REG_DWORD, REG_BINARY. DATA is written as 
 query shows data the same way: text with the escapes above (so the output can be fed back to
 /d), REG_DWORD as 0x%08x, binary and other types as hex bytes.
 
+FILE (for save, restore, export and import) is a Windows path such as C:\Quorvane\a.reg, or a
+path of this system when it starts with a slash.
+
 --store FILE (anywhere on the command line) uses the store file FILE instead of the user's own
 (the one the program uses, named on the last line below).
 
-Exit status: 0 on success, 1 when the operation failed (nothing was changed by the failing
-step; the message on standard error says why), 2 on a wrong command line.
+Exit status: 0 on success (for compare: the keys are identical), 1 when the operation failed
+(nothing was changed by the failing step; the message on standard error says why), 2 on a wrong
+command line, and for compare when the keys differ.
 )";
 
 struct UsageError {
@@ -403,6 +432,8 @@ struct Args {
     std::optional<std::string> type;
     std::optional<std::string> data;
     bool force = false;
+    bool subkeys = false; // /s
+    bool ansi = false;    // /a
 };
 
 Args parseArgs(const std::vector<std::string>& args, const std::string& allowed) {
@@ -416,8 +447,11 @@ Args parseArgs(const std::vector<std::string>& args, const std::string& allowed)
             return args[++i];
         };
         std::string name = sw.size() > 1 && sw[0] == '/' ? sw.substr(1) : std::string();
-        // A command without switches takes an argument with a leading slash as a host path.
-        const bool isSwitch = !name.empty() && !allowed.empty();
+        // A command without switches takes an argument with a leading slash as a host path, and
+        // so does any command for an argument that is no switch's shape (one or two letters).
+        const bool isSwitch =
+            !name.empty() && !allowed.empty() && name.size() <= 2 &&
+            std::all_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; });
         if (!isSwitch)
             name.clear();
         if (isSwitch && (" " + allowed + " ").find(" " + name + " ") == std::string::npos)
@@ -436,6 +470,10 @@ Args parseArgs(const std::vector<std::string>& args, const std::string& allowed)
             out.data = next();
         } else if (name == "f") {
             out.force = true;
+        } else if (name == "s") {
+            out.subkeys = true;
+        } else if (name == "a") {
+            out.ansi = true;
         } else {
             out.positional.push_back(a);
         }
@@ -603,9 +641,9 @@ void warnUnconvertible(const registry::Key& key, const std::string& path) {
     }
 }
 
-int exportKey(const Args& args) {
+int save(const Args& args) {
     if (args.positional.size() != 2)
-        throw UsageError{"export needs KEY and FILE."};
+        throw UsageError{"save needs KEY and FILE."};
     KeyName k = parseKey(args.positional[0]);
     const std::string& file = args.positional[1];
     Key key;
@@ -624,6 +662,273 @@ int exportKey(const Args& args) {
     warnUnconvertible(tree, k.shown);
     std::cout << codeText(ERROR_SUCCESS) << "\n";
     return 0;
+}
+
+// A file named on the command line, as a path of this system.
+std::string hostFile(const std::string& arg) {
+    if (!arg.empty() && arg[0] == '/')
+        return arg;
+    return drives::toHostBytes(QString::fromUtf8(arg)).toStdString();
+}
+
+// The failure of a file operation, naming the file.
+Failure fileFailure(LONG rc, const std::string& file) {
+    return {"\"" + file + "\": " + codeText(rc)};
+}
+
+void openKey(const KeyName& k, REGSAM access, Key& key) {
+    check(RegOpenKeyExA(HKEY_CURRENT_USER, k.path.c_str(), 0, access, key.out()), k.shown);
+}
+
+int restore(const Args& args) {
+    if (args.positional.size() != 2)
+        throw UsageError{"restore needs KEY and FILE."};
+    KeyName k = parseKey(args.positional[0]);
+    Key key;
+    openKey(k, KEY_ALL_ACCESS, key);
+    const std::string file = hostFile(args.positional[1]);
+    registry::Key tree;
+    std::string error;
+    if (hive::loadHiveFile(file, tree, error) != ERROR_SUCCESS)
+        throw Failure{error + ". Nothing was changed."};
+    LONG rc = registry::replaceTree(key.get(), tree);
+    if (rc == ERROR_BAD_PATHNAME || rc == ERROR_ALREADY_EXISTS || rc == ERROR_INVALID_PARAMETER)
+        throw Failure{"\"" + file + "\" holds a key name that the store cannot keep (" +
+                      codeText(rc) + "). Nothing was changed."};
+    check(rc, k.shown);
+    std::cout << codeText(ERROR_SUCCESS) << "\n";
+    return 0;
+}
+
+int exportKey(const Args& args) {
+    if (args.positional.size() != 2)
+        throw UsageError{"export needs KEY and FILE."};
+    KeyName k = parseKey(args.positional[0]);
+    Key key;
+    openKey(k, KEY_READ, key);
+    registry::Key tree;
+    check(registry::readTree(key.get(), tree), k.shown);
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    const LONG rc = regfile::write(
+        tree, k.shown, args.ansi ? regfile::Form::Ansi : regfile::Form::Unicode, bytes, error);
+    if (rc != ERROR_SUCCESS)
+        throw Failure{"Cannot export " + k.shown + ": " + error + "."};
+    const std::string file = hostFile(args.positional[1]);
+    if (LONG w = hive::writeNewFile(file, bytes); w != ERROR_SUCCESS)
+        throw fileFailure(w, file);
+    std::cout << codeText(ERROR_SUCCESS) << "\n";
+    return 0;
+}
+
+int import(const Args& args) {
+    if (args.positional.size() != 1)
+        throw UsageError{"import needs one FILE."};
+    const std::string file = hostFile(args.positional[0]);
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    if (regtext::readWholeFile(file, regfile::kMaxFile, bytes, error) != ERROR_SUCCESS)
+        throw Failure{error + "."};
+    std::vector<registry::Change> changes;
+    std::vector<std::size_t> lines;
+    if (regfile::parse(bytes.data(), bytes.size(), changes, lines, error) != ERROR_SUCCESS)
+        throw Failure{"\"" + file + "\", " + error + ". Nothing was imported."};
+    std::size_t at = 0;
+    const LONG rc = registry::applyChanges(changes, &at);
+    if (rc != ERROR_SUCCESS) {
+        Failure f = failure(rc);
+        if (at < lines.size())
+            f.text = "\"" + file + "\", line " + std::to_string(lines[at]) + ": " + f.text;
+        f.text += " Nothing was imported.";
+        throw f;
+    }
+    std::cout << codeText(ERROR_SUCCESS) << "\n";
+    return 0;
+}
+
+std::vector<std::string> pathOf(const KeyName& k) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (!k.path.empty()) {
+        const std::size_t slash = k.path.find('\\', start);
+        parts.push_back(k.path.substr(start, slash == std::string::npos ? slash : slash - start));
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    return parts;
+}
+
+void copyChanges(const registry::Key& from, std::vector<std::string> path, bool subkeys,
+                 std::vector<registry::Change>& out) {
+    registry::Change c;
+    c.kind = registry::Change::Kind::CreateKey;
+    c.path = path;
+    out.push_back(c);
+    for (const registry::Value& v : from.values) {
+        c.kind = registry::Change::Kind::SetValue;
+        c.value = v;
+        out.push_back(c);
+    }
+    if (!subkeys)
+        return;
+    for (const registry::Key& sub : from.subkeys) {
+        path.push_back(sub.name);
+        copyChanges(sub, path, true, out);
+        path.pop_back();
+    }
+}
+
+// Whether `to` (read as far as it exists) already has a value that the copy would replace.
+bool replacesValues(const registry::Key& from, const registry::Key& to, bool subkeys) {
+    for (const registry::Value& v : from.values)
+        for (const registry::Value& w : to.values)
+            if (registry::nameFold(v.name) == registry::nameFold(w.name))
+                return true;
+    if (subkeys)
+        for (const registry::Key& sub : from.subkeys)
+            for (const registry::Key& other : to.subkeys)
+                if (registry::nameFold(sub.name) == registry::nameFold(other.name) &&
+                    replacesValues(sub, other, true))
+                    return true;
+    return false;
+}
+
+int copy(const Args& args) {
+    if (args.positional.size() != 2)
+        throw UsageError{"copy needs KEY1 and KEY2."};
+    KeyName from = parseKey(args.positional[0]);
+    KeyName to = parseKey(args.positional[1]);
+    if (registry::nameFold(from.path) == registry::nameFold(to.path))
+        throw UsageError{"A key cannot be copied onto itself."};
+    Key source;
+    openKey(from, KEY_READ, source);
+    registry::Key tree;
+    check(registry::readTree(source.get(), tree), from.shown);
+    if (!args.force) {
+        Key target;
+        LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, to.path.c_str(), 0, KEY_READ, target.out());
+        if (rc != ERROR_FILE_NOT_FOUND) {
+            check(rc, to.shown);
+            registry::Key existing;
+            check(registry::readTree(target.get(), existing), to.shown);
+            if (replacesValues(tree, existing, args.subkeys) &&
+                !confirmed("Replace the values " + to.shown + " already has")) {
+                std::cerr << "Nothing was copied.\n";
+                return 1;
+            }
+        }
+    }
+    std::vector<registry::Change> changes;
+    copyChanges(tree, pathOf(to), args.subkeys, changes);
+    check(registry::applyChanges(changes), to.shown);
+    std::cout << codeText(ERROR_SUCCESS) << "\n";
+    return 0;
+}
+
+class Comparison {
+public:
+    explicit Comparison(bool subkeys) : subkeys_(subkeys) {}
+
+    void keys(const registry::Key& a, const registry::Key& b, const std::string& nameA,
+              const std::string& nameB) {
+        for (const registry::Value& v : a.values) {
+            const registry::Value* w = find(b.values, v.name);
+            if (!w || w->type != v.type || w->data != v.data) {
+                line('<', nameA, &v);
+                if (w)
+                    line('>', nameB, w);
+            }
+        }
+        for (const registry::Value& w : b.values)
+            if (!find(a.values, w.name))
+                line('>', nameB, &w);
+        for (const registry::Key& sub : a.subkeys) {
+            const registry::Key* other = find(b.subkeys, sub.name);
+            if (!other)
+                keyLine('<', nameA + "\\" + sub.name);
+            else if (subkeys_)
+                keys(sub, *other, nameA + "\\" + sub.name, nameB + "\\" + other->name);
+        }
+        for (const registry::Key& sub : b.subkeys)
+            if (!find(a.subkeys, sub.name))
+                keyLine('>', nameB + "\\" + sub.name);
+    }
+
+    void values(const registry::Value* a, const registry::Value* b, const std::string& nameA,
+                const std::string& nameB) {
+        if (a && b && a->type == b->type && a->data == b->data)
+            return;
+        if (a)
+            line('<', nameA, a);
+        if (b)
+            line('>', nameB, b);
+    }
+
+    bool different() const { return different_; }
+    const std::string& text() const { return text_; }
+
+private:
+    template <class T> static const T* find(const std::vector<T>& items, const std::string& name) {
+        const std::string f = registry::nameFold(name);
+        for (const T& item : items)
+            if (registry::nameFold(item.name) == f)
+                return &item;
+        return nullptr;
+    }
+
+    void line(char side, const std::string& key, const registry::Value* v) {
+        different_ = true;
+        text_ +=
+            std::string(1, side) + " Value: " + key + "\n" + valueLine(v->name, v->type, v->data);
+    }
+
+    void keyLine(char side, const std::string& key) {
+        different_ = true;
+        text_ += std::string(1, side) + " Key: " + key + "\n";
+    }
+
+    bool subkeys_;
+    bool different_ = false;
+    std::string text_;
+};
+
+const registry::Value* findValue(const registry::Key& k, const std::string& name) {
+    for (const registry::Value& v : k.values)
+        if (registry::nameFold(v.name) == registry::nameFold(name))
+            return &v;
+    return nullptr;
+}
+
+int compare(const Args& args) {
+    if (args.positional.size() != 2)
+        throw UsageError{"compare needs KEY1 and KEY2."};
+    if (args.valueName && args.subkeys)
+        throw UsageError{"Give /s or one value (/v, /ve), not both."};
+    KeyName a = parseKey(args.positional[0]);
+    KeyName b = parseKey(args.positional[1]);
+    registry::Key treeA, treeB;
+    for (auto [name, tree] : {std::pair{&a, &treeA}, std::pair{&b, &treeB}}) {
+        Key key;
+        openKey(*name, KEY_READ, key);
+        check(registry::readTree(key.get(), *tree), name->shown);
+    }
+    Comparison c(args.subkeys);
+    if (args.valueName) {
+        const registry::Value* va = findValue(treeA, *args.valueName);
+        const registry::Value* vb = findValue(treeB, *args.valueName);
+        if (!va && !vb)
+            throw Failure{"Neither key has the value " +
+                          (args.valueName->empty() ? std::string("(Default)") : *args.valueName) +
+                          "."};
+        c.values(va, vb, a.shown, b.shown);
+    } else {
+        c.keys(treeA, treeB, a.shown, b.shown);
+    }
+    std::cout << c.text() << (c.text().empty() ? "" : "\n")
+              << "Result Compared: " << (c.different() ? "Different" : "Identical") << "\n"
+              << codeText(ERROR_SUCCESS) << "\n";
+    return c.different() ? 2 : 0;
 }
 
 // Takes --store FILE (or --store=FILE) out of the arguments, wherever it stands.
@@ -672,8 +977,18 @@ int main(int argc, char** argv) {
             return add(parseArgs(rest, "v ve t d f"));
         if (command == "delete")
             return remove(parseArgs(rest, "v ve va f"));
+        if (command == "save")
+            return save(parseArgs(rest, ""));
+        if (command == "restore")
+            return restore(parseArgs(rest, ""));
         if (command == "export")
-            return exportKey(parseArgs(rest, ""));
+            return exportKey(parseArgs(rest, "a"));
+        if (command == "import")
+            return import(parseArgs(rest, ""));
+        if (command == "copy")
+            return copy(parseArgs(rest, "s f"));
+        if (command == "compare")
+            return compare(parseArgs(rest, "v ve s"));
         throw UsageError{"Unknown command " + args[0] + "."};
     } catch (const UsageError& e) {
         std::cerr << "ERROR: " << e.text << "\nType \"quorvane-reg --help\" for usage.\n";

@@ -54,6 +54,12 @@ mkdir -p "$XDG_CONFIG_HOME"
 "$root/usr/bin/quorvane-reg" --help >"$work/help.txt" || fail "quorvane-reg --help"
 grep -q "Store file in use: $XDG_CONFIG_HOME/quorvane/registry.db" "$work/help.txt" ||
   fail "quorvane-reg does not name the user's store"
+# The manual page names every command and switch that the tool's own help names.
+man -l "$root/usr/share/man/man1/quorvane-reg.1.gz" >"$work/man.txt" 2>/dev/null
+for word in $(sed -n 's/^  quorvane-reg \[--store FILE\] \([a-z]*\).*/\1/p' "$work/help.txt") \
+  $(sed '/^Store file in use/d' "$work/help.txt" | grep -o '[[ ]/[a-z]\+' | cut -c2- | sort -u); do
+  grep -qF -- "$word" "$work/man.txt" || fail "the manual page of quorvane-reg does not name $word"
+done
 "$root/usr/bin/quorvane-reg" add 'HKCU\Quorvane\A' /v Title /d 'Packaged' >/dev/null || fail "quorvane-reg add"
 "$root/usr/bin/quorvane-reg" query 'HKCU\Quorvane\A' /v Title | grep -q Packaged || fail "quorvane-reg query"
 

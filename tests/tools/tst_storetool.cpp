@@ -169,11 +169,11 @@ private slots:
         QCOMPARE(type, REG_DWORD);
     }
 
-    // The export reports what happened; the hive itself is checked with the writer's own tests.
-    void exportReportsSuccessAndFailure() {
+    // The save reports what happened; the hive itself is checked with the writer's own tests.
+    void saveReportsSuccessAndFailure() {
         QCOMPARE(tool({"add", "HKCU\\Quorvane\\A", "/v", "Title", "/d", "Function A"}).code, 0);
         const QString file = dir_->filePath("settings.hiv");
-        Run r = tool({"export", "HKCU\\Quorvane", "Z:" + file});
+        Run r = tool({"save", "HKCU\\Quorvane", "Z:" + file});
         QCOMPARE(r.code, 0);
         QVERIFY2(r.out.contains("successfully"), r.out);
         QFile hive(file);
@@ -182,22 +182,22 @@ private slots:
         QVERIFY(written.startsWith("regf"));
         hive.close();
 
-        r = tool({"export", "HKCU\\Quorvane", "Z:" + file});
+        r = tool({"save", "HKCU\\Quorvane", file}); // a host path
         QCOMPARE(r.code, 1);
-        QVERIFY2(r.err.contains("already exists"), r.err);
+        QVERIFY2(r.err.contains("already exists") && r.err.contains(file.toUtf8()), r.err);
         QVERIFY(hive.open(QIODevice::ReadOnly));
         QCOMPARE(hive.readAll(), written);
 
-        r = tool({"export", "HKCU\\Missing", "Z:" + dir_->filePath("other.hiv")});
+        r = tool({"save", "HKCU\\Missing", "Z:" + dir_->filePath("other.hiv")});
         QCOMPARE(r.code, 1);
         QVERIFY(!QFile::exists(dir_->filePath("other.hiv")));
     }
 
     // Files are host paths too, and --store may stand anywhere on the command line.
-    void exportTakesHostPathsAndOptionsAnywhere() {
+    void saveTakesHostPathsAndOptionsAnywhere() {
         putRaw("Quorvane\\A", "Title", REG_SZ, QByteArray("Function A", 11));
         const QString file = dir_->filePath("host.hiv");
-        Run r = tool({"export", "HKCU\\Quorvane", file, "--store", store_}, QByteArray(), false);
+        Run r = tool({"save", "HKCU\\Quorvane", file, "--store", store_}, QByteArray(), false);
         QVERIFY2(r.code == 0, r.err);
         QVERIFY(fileBytes(file).startsWith("regf"));
         r = tool({"query", "HKCU\\Quorvane\\A", "--store=" + store_}, QByteArray(), false);
@@ -205,11 +205,11 @@ private slots:
     }
 
     // A value that is no UTF-8 is exported with each such byte replaced, and named in a warning.
-    void exportWarnsOfTextThatIsNoUtf8() {
+    void saveWarnsOfTextThatIsNoUtf8() {
         putRaw("Quorvane\\A", "Title", REG_SZ, QByteArray("Function A", 11));
         putRaw("Quorvane\\B", "01", REG_SZ, QByteArray("\xb4\xfa\xb8\xd5", 5));
         const QString file = dir_->filePath("big5.hiv");
-        Run r = tool({"export", "HKCU\\Quorvane", file});
+        Run r = tool({"save", "HKCU\\Quorvane", file});
         QVERIFY2(r.code == 0, r.err);
         QVERIFY(fileBytes(file).startsWith("regf"));
         QVERIFY2(r.err.contains("WARNING: the value 01 in HKEY_CURRENT_USER\\Quorvane\\B holds "
@@ -219,13 +219,13 @@ private slots:
     }
 
     // An export that fails leaves nothing behind and says what failed on which file.
-    void exportFailureLeavesNothing_data() {
+    void saveFailureLeavesNothing_data() {
         QTest::addColumn<QString>("how");
         QTest::newRow("drive that maps to nothing") << "unmapped";
         QTest::newRow("file-size limit") << "limit";
         QTest::newRow("read-only directory") << "locked";
     }
-    void exportFailureLeavesNothing() {
+    void saveFailureLeavesNothing() {
         QFETCH(QString, how);
         putRaw("Quorvane\\A", "Big", REG_BINARY, QByteArray(200000, 'b'));
         registry::closeConnections();
@@ -241,13 +241,13 @@ private slots:
             QVERIFY(!letter.isNull());
             const QString name = "quorvane-unmapped-" + QString::number(getpid());
             target = "/" + name;
-            p.start(exe, {"--store", store_, "export", "HKCU\\Quorvane",
-                          QString(letter) + ":\\" + name});
+            p.start(exe,
+                    {"--store", store_, "save", "HKCU\\Quorvane", QString(letter) + ":\\" + name});
             expected = "cannot find the path specified";
         } else if (how == "limit") {
             target = dir_->filePath("limited.hiv");
             p.start("sh", {"-c", "ulimit -f 100; exec \"$0\" \"$@\"", exe, "--store", store_,
-                           "export", "HKCU\\Quorvane", target});
+                           "save", "HKCU\\Quorvane", target});
             expected = ("Cannot write \"" + target + "\": File too large").toUtf8();
         } else {
             // The owner's permissions bind only a user other than root.
@@ -260,7 +260,7 @@ private slots:
             QFile::setPermissions(store_, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
             QFile::setPermissions(dir_->filePath("locked"), QFile::ReadOwner | QFile::ExeOwner |
                                                                 QFile::ReadOther | QFile::ExeOther);
-            QStringList args{"--store", store_, "export", "HKCU\\Quorvane", target};
+            QStringList args{"--store", store_, "save", "HKCU\\Quorvane", target};
             if (geteuid() == 0)
                 p.start("setpriv",
                         QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", exe} +
@@ -284,7 +284,7 @@ private slots:
 
     // An export killed at any moment leaves either the whole file or nothing, never a part of
     // it and never a temporary file.
-    void killedExportLeavesNoPart() {
+    void killedSaveLeavesNoPart() {
         for (int i = 0; i < 8; ++i)
             putRaw("Quorvane\\A", QByteArray::number(i).constData(), REG_BINARY,
                    QByteArray(4000000, char('a' + i)));
@@ -297,7 +297,7 @@ private slots:
             const QString target = out.filePath(QString::number(round) + ".hiv");
             QProcess p;
             p.start(binDir() + "/src/tools/quorvane-reg",
-                    {"--store", store_, "export", "HKCU\\Quorvane", target});
+                    {"--store", store_, "save", "HKCU\\Quorvane", target});
             QVERIFY(p.waitForStarted());
             QThread::usleep(random.bounded(0, 1500000));
             p.kill();
@@ -315,6 +315,112 @@ private slots:
                 qPrintable(left.join(' ')));
         }
         qInfo("%d of 8 killed exports had finished", whole);
+    }
+
+    // Every verb on one tree: save and restore, export and import (both forms) give back the
+    // tree that compare finds identical; a change makes compare say where and exit with 2.
+    void verbsKeepTheTree() {
+        const QString k = "HKCU\\Quorvane";
+        for (const QStringList& add :
+             {QStringList{"add", k + "\\A", "/v", "Title", "/d", "中文\\r\\n第二行"},
+              QStringList{"add", k + "\\A", "/v", "Count", "/t", "REG_DWORD", "/d", "42"},
+              QStringList{"add", k + "\\A\\Deep", "/ve", "/t", "REG_BINARY", "/d", "00ff10"},
+              QStringList{"add", k + "\\B", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d", "%HOME%"},
+              QStringList{"add", k + "\\B", "/v", "Empty", "/d", ""}})
+            QCOMPARE(tool(add).code, 0);
+        const QString hive = dir_->filePath("q.hiv");
+        QCOMPARE(tool({"save", k, hive}).code, 0);
+        QCOMPARE(tool({"add", "HKCU\\Restored\\Stale"}).code, 0);
+        QCOMPARE(tool({"restore", "HKCU\\Restored", hive}).code, 0);
+        Run r = tool({"compare", k, "HKCU\\Restored", "/s"});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.startsWith("Result Compared: Identical\n"), r.out);
+
+        for (const QString& form : {QString(), QString("/a")}) {
+            const QString reg = dir_->filePath("q" + form.mid(1) + ".reg");
+            QStringList args{"export", k, reg};
+            if (!form.isEmpty())
+                args << form;
+            QCOMPARE(tool(args).code, 0);
+            const QByteArray text = fileBytes(reg);
+            QVERIFY2(form.isEmpty() ? text.startsWith("\xff\xfeW\0i\0n\0")
+                                    : text.startsWith("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\"),
+                     text.left(40));
+            QCOMPARE(tool({"delete", k, "/f"}).code, 0);
+            QCOMPARE(tool({"import", reg}).code, 0);
+            r = tool({"compare", k, "HKCU\\Restored", "/s"});
+            QVERIFY2(r.code == 0, r.out);
+        }
+
+        QCOMPARE(
+            tool({"add", "HKCU\\Restored\\A\\Deep", "/ve", "/t", "REG_BINARY", "/d", "01", "/f"})
+                .code,
+            0);
+        QCOMPARE(tool({"compare", k, "HKCU\\Restored"}).code,
+                 0); // only values and subkey names
+        r = tool({"compare", k, "HKCU\\Restored", "/s"});
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.out.contains("< Value: HKEY_CURRENT_USER\\Quorvane\\A\\Deep\n    (Default)    "
+                                "REG_BINARY    00FF10\n> Value: HKEY_CURRENT_USER\\Restored\\A\\"
+                                "Deep\n    (Default)    REG_BINARY    01\n"),
+                 r.out);
+        QVERIFY2(r.out.contains("Result Compared: Different"), r.out);
+        QCOMPARE(tool({"compare", k + "\\A", "HKCU\\Restored\\A", "/v", "title"}).code, 0);
+        QCOMPARE(tool({"compare", k + "\\A\\Deep", "HKCU\\Restored\\A\\Deep", "/ve"}).code, 2);
+        QCOMPARE(tool({"compare", k + "\\A", "HKCU\\Restored\\A", "/v", "None"}).code, 1);
+    }
+
+    void copyKeys() {
+        QCOMPARE(tool({"add", "HKCU\\Src", "/v", "V", "/d", "one"}).code, 0);
+        QCOMPARE(tool({"add", "HKCU\\Src\\Sub", "/v", "W", "/d", "two"}).code, 0);
+        QCOMPARE(tool({"copy", "HKCU\\Src", "HKCU\\Flat"}).code, 0);
+        QCOMPARE(raw("Flat", "V"), QByteArray("one", 4));
+        QCOMPARE(raw("Flat\\Sub", "W"), QByteArray("<no key>"));
+        QCOMPARE(tool({"copy", "HKCU\\Src", "HKCU\\Tree", "/s"}).code, 0);
+        QCOMPARE(tool({"compare", "HKCU\\Src", "HKCU\\Tree", "/s"}).code, 0);
+
+        // Replacing values asks first; "no" changes nothing.
+        QCOMPARE(tool({"add", "HKCU\\Tree\\Sub", "/v", "W", "/d", "mine", "/f"}).code, 0);
+        Run r = tool({"copy", "HKCU\\Src", "HKCU\\Tree", "/s"}, "no\n");
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("Replace the values"), r.err);
+        QCOMPARE(raw("Tree\\Sub", "W"), QByteArray("mine", 5));
+        QCOMPARE(tool({"copy", "HKCU\\Src", "HKCU\\Tree", "/s"}, "yes\n").code, 0);
+        QCOMPARE(raw("Tree\\Sub", "W"), QByteArray("two", 4));
+        QCOMPARE(tool({"add", "HKCU\\Tree\\Sub", "/v", "W", "/d", "mine", "/f"}).code, 0);
+        QCOMPARE(tool({"copy", "HKCU\\Src", "HKCU\\Tree", "/s", "/f"}).code, 0);
+        QCOMPARE(raw("Tree\\Sub", "W"), QByteArray("two", 4));
+    }
+
+    // Damaged files name themselves and where they are wrong, and change nothing.
+    void damagedFilesChangeNothing() {
+        QCOMPARE(tool({"add", "HKCU\\Quorvane\\A", "/v", "Title", "/d", "kept"}).code, 0);
+        const QString hive = dir_->filePath("q.hiv");
+        QCOMPARE(tool({"save", "HKCU\\Quorvane", hive}).code, 0);
+        QByteArray bytes = fileBytes(hive);
+        bytes.truncate(5000);
+        QFile f(hive);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+        const QString reg = dir_->filePath("bad.reg");
+        QFile r4(reg);
+        QVERIFY(r4.open(QIODevice::WriteOnly));
+        r4.write("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Quorvane\\A]\r\n\"Title\"=\"new\"\r\n"
+                 "[-HKEY_CURRENT_USER\\Quorvane]\r\n\"x\"=hex:zz\r\n");
+        r4.close();
+        const QByteArray before = fileBytes(store_);
+        Run r = tool({"restore", "HKCU\\Quorvane", hive});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(("\"" + hive + "\": the file is too short").toUtf8()), r.err);
+        r = tool({"import", reg});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(("\"" + reg + "\", line 6: ").toUtf8()), r.err);
+        r = tool({"import", dir_->filePath("none.reg")});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("none.reg") && r.err.contains("No such file"), r.err);
+        QCOMPARE(fileBytes(store_), before);
+        QCOMPARE(raw("Quorvane\\A", "Title"), QByteArray("kept", 5));
     }
 
     void addCreatesKeys() {
@@ -366,10 +472,20 @@ private slots:
             << QStringList{"delete", k, "/v", "N", "/va"} << QByteArray("only one");
         QTest::newRow("two keys") << QStringList{"query", k, k} << QByteArray("one KEY");
         QTest::newRow("export without file") << QStringList{"export", k} << QByteArray("FILE");
+        QTest::newRow("save without file") << QStringList{"save", k} << QByteArray("FILE");
+        QTest::newRow("restore without file") << QStringList{"restore", k} << QByteArray("FILE");
+        QTest::newRow("import without file") << QStringList{"import"} << QByteArray("FILE");
+        QTest::newRow("/s on export")
+            << QStringList{"export", k, "/tmp/x.reg", "/s"} << QByteArray("Unknown switch /s");
+        QTest::newRow("copy one key") << QStringList{"copy", k} << QByteArray("KEY1 and KEY2");
+        QTest::newRow("copy onto itself")
+            << QStringList{"copy", k, "hkey_current_user\\quorvane\\a"} << QByteArray("itself");
+        QTest::newRow("compare /v and /s")
+            << QStringList{"compare", k, k, "/v", "N", "/s"} << QByteArray("not both");
         QTest::newRow("delete the root")
             << QStringList{"delete", "HKCU", "/f"} << QByteArray("cannot be deleted");
         QTest::newRow("no command") << QStringList{} << QByteArray("No command");
-        QTest::newRow("unknown command") << QStringList{"copy", k} << QByteArray("Unknown command");
+        QTest::newRow("unknown command") << QStringList{"move", k} << QByteArray("Unknown command");
     }
     void badCommandLine() {
         QFETCH(QStringList, args);
@@ -390,7 +506,9 @@ private slots:
         QVERIFY2(r.err.contains("--store needs a FILE"), r.err);
         r = tool({"--help"}, QByteArray(), false);
         QCOMPARE(r.code, 0);
-        for (const char* word : {"query", "add", "delete", "export", "/va", "REG_EXPAND_SZ", "\\r"})
+        for (const char* word :
+             {"query", "add", "delete", "save", "restore", "export", "import", "copy", "compare",
+              "REGEDIT4", "/va", "/s", "/a", "REG_EXPAND_SZ", "\\r"})
             QVERIFY2(r.out.contains(word), word);
     }
 
@@ -432,6 +550,11 @@ private slots:
         QTest::newRow("query") << QStringList{"query", "HKCU\\Quorvane\\Z"};
         QTest::newRow("query value") << QStringList{"query", "HKCU\\Quorvane\\A", "/v", "None"};
         QTest::newRow("export") << QStringList{"export", "HKCU\\Quorvane\\Z", "C:\\Quorvane"};
+        QTest::newRow("save") << QStringList{"save", "HKCU\\Quorvane\\Z", "C:\\Quorvane"};
+        QTest::newRow("restore") << QStringList{"restore", "HKCU\\Quorvane\\Z", "C:\\Quorvane"};
+        QTest::newRow("copy") << QStringList{"copy", "HKCU\\Quorvane\\Z", "HKCU\\Quorvane\\Y"};
+        QTest::newRow("compare") << QStringList{"compare", "HKCU\\Quorvane\\A",
+                                                "HKCU\\Quorvane\\Z"};
     }
     void missingKey() {
         QFETCH(QStringList, args);
@@ -491,12 +614,20 @@ private slots:
         }
         const QByteArray before = fileBytes(store_);
         const QString k = "HKCU\\Quorvane\\A";
+        const QString reg = dir_->filePath("ok.reg");
+        QFile r4(reg);
+        QVERIFY(r4.open(QIODevice::WriteOnly));
+        r4.write("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Quorvane\\A]\r\n\"Title\"=\"new\"\r\n");
+        r4.close();
         for (const QStringList& args :
              {QStringList{"query", k}, QStringList{"query", "HKCU"},
               QStringList{"query", k, "/v", "1"}, QStringList{"add", k},
               QStringList{"add", k, "/v", "1", "/d", "y", "/f"},
               QStringList{"delete", k, "/v", "1", "/f"}, QStringList{"delete", k, "/va", "/f"},
-              QStringList{"delete", k, "/f"}, QStringList{"export", k, "C:\\Quorvane"}}) {
+              QStringList{"delete", k, "/f"}, QStringList{"export", k, "C:\\Quorvane"},
+              QStringList{"save", k, "C:\\Quorvane"}, QStringList{"restore", k, "C:\\Quorvane"},
+              QStringList{"import", reg}, QStringList{"copy", k, k + "2"},
+              QStringList{"compare", k, k}}) {
             Run r = tool(args);
             QVERIFY2(r.code == 1, qPrintable(args.join(' ')));
             QVERIFY2(r.err.contains(("\"" + store_ + "\"").toUtf8()), r.err);
@@ -505,7 +636,8 @@ private slots:
         }
     }
 
-    // A writer killed at any moment leaves a store that opens, each value its old or a new text.
+    // A writer killed at any moment leaves a store that opens, each value its old or a new
+    // text.
     void killedWriterLeavesWholeValues() {
         std::map<std::string, long long> current;
         for (long long g = 0; g < 10; ++g) {
