@@ -85,6 +85,9 @@ TFormHalvorn::TFormHalvorn(QObject* owner) : TForm(owner), ui(new Ui::TFormHalvo
     bindHandler(ui->SB0, &QToolButton::clicked, this, [this] { SB0Click(); });
     bindHandler(ui->SBTile, &QToolButton::clicked, this, [this] { SBTileClick(); });
     bindHandler(ui->SBRun, &QToolButton::clicked, this, [this] { SBRunClick(); });
+    // What a screen reader says of the tool bar's buttons: their hint and their key.
+    ui->SBRun->setAccessibleDescription(ui->SBRun->toolTip() + QStringLiteral(" (F5)"));
+    ui->SBTile->setAccessibleDescription(ui->SBTile->toolTip() + QStringLiteral(" (F6)"));
     connect(ui->BBClose, &QPushButton::clicked, this, [this] { close(); });
     for (QPushButton* button : ui->GBGroup->findChildren<QPushButton*>())
         bindHandler(button, &QPushButton::clicked, this, [this, button] { BBAClick(button); });
@@ -199,6 +202,13 @@ void TFormHalvorn::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
         BBAClick(findComponent(this, QStringLiteral("BB") + QChar(key)));
     if (ctrl && key == 121)
         runLinkSetup();
+    // Run and Tile take no focus: plain F5 and F6 press them. (Hide has no key: with the slot
+    // buttons hidden the focus can only be in the work area, where keys belong to the job windows,
+    // so no key could show them again.)
+    if (shift == Qt::NoModifier && key == 116)
+        SBRunClick();
+    if (shift == Qt::NoModifier && key == 117)
+        SBTileClick();
 }
 
 void TFormHalvorn::BBAClick(QObject* sender) {

@@ -19,6 +19,7 @@
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -219,6 +220,7 @@ private slots:
     void ctrlLetterOpensADisabledSlot_data();
     void ctrlLetterOpensADisabledSlot();
     void keysInsideAJobWindowStayThere();
+    void functionKeysPressTheToolBar();
     void unknownJobName_data();
     void unknownJobName();
     void errorWhileCreatingLeavesNoWindow();
@@ -314,6 +316,37 @@ void TestHosting::keysInsideAJobWindowStayThere() {
     QTest::keyClick(w.windowHandle(), Qt::Key_B, Qt::ControlModifier);
     QVERIFY(!autoJob(w, 2));
     QCOMPARE(w.slotHandle(2), WindowHandle(0));
+}
+
+// F5 and F6 press Run and Tile, which take no focus; inside a job window they stay there.
+void TestHosting::functionKeysPressTheToolBar() {
+    TFormHalvorn w;
+    showMain(w);
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    open(w, 1);
+    TFormAuto* a = autoJob(w, 1);
+    QVERIFY(a);
+    auto press = [&](Qt::Key key) {
+        QTest::keyPress(w.windowHandle(), key);
+        QTest::keyRelease(w.windowHandle(), key);
+    };
+    auto frame = w.workArea()->subWindowList().first();
+    const QRect tiled = frame->geometry();
+    frame->move(tiled.topLeft() + QPoint(40, 30));
+
+    a->Memo0->setFocus();
+    press(Qt::Key_F6);
+    press(Qt::Key_F5);
+    QVERIFY(frame->geometry() != tiled);
+    QVERIFY(!a->Timer0->isActive());
+
+    button(w, "BBA")->setFocus();
+    press(Qt::Key_F6);
+    QCOMPARE(frame->geometry(), tiled);
+    press(Qt::Key_F5);
+    QVERIFY(a->Timer0->isActive());
+    QCOMPARE(a->Panel0->caption(), QStringLiteral("TFormAutoA"));
 }
 
 void TestHosting::unknownJobName_data() {
