@@ -403,6 +403,26 @@ def progress_row(s, left=10):
     return s.client_grab(left, WORK_AREA_TOP + 37, 200, 1)[0]
 
 
+def f5_and_f6_press_run_and_tile(s):
+    s.seed(TITLES)
+    s.start()
+    s.open_slot("A")
+    idle = progress_row(s)
+    # The opened job window has the focus: its keys stay there and start nothing.
+    s.keys("+F5", "-F5")
+    if not stays(lambda: progress_row(s) == idle, 2.5):
+        raise Failure("F5 inside the job window ran the job")
+    s.drag((400, SUBWINDOW_TITLE_Y), (900, SUBWINDOW_TITLE_Y + 100))
+    wait_for("the dragged window", lambda: s.client_pixel(300, WORK_AREA_TOP + 50) == SKY_BLUE,
+             30)
+    # A click on slot A's button gives it the focus; its window is open already.
+    s.click(*slot_button("A"))
+    s.keys("+F6", "-F6")
+    wait_for("the tiled window", lambda: s.client_pixel(300, WORK_AREA_TOP + 50) != SKY_BLUE, 30)
+    s.keys("+F5", "-F5")
+    wait_for("the job to run", lambda: progress_row(s) != idle, 30)
+
+
 def closing_the_main_window_during_a_job_ends_the_program(s):
     s.seed(TITLES)
     s.start()
@@ -528,6 +548,7 @@ SCENARIOS = {
     "enter_on_button": enter_presses_the_focused_slot_button,
     "minimised_frame_keys": keys_on_a_minimised_job_frame_stay_there,
     "tile_fills_area": tile_fills_the_whole_work_area,
+    "run_and_tile_keys": f5_and_f6_press_run_and_tile,
     "close_during_job": closing_the_main_window_during_a_job_ends_the_program,
     "timer_not_early": a_job_starts_no_earlier_than_two_seconds_after_run,
     "database_clock": the_database_clock_ticks_during_its_run,
