@@ -1,5 +1,6 @@
 #include "HiveReader.h"
 
+#include "HiveFormat.h"
 #include "HiveWriter.h"
 #include "RegText.h"
 
@@ -18,14 +19,8 @@ namespace hive {
 
 namespace {
 
-constexpr std::uint32_t kNil = 0xFFFFFFFFu;
-constexpr std::uint32_t kBaseBlock = 4096;
-constexpr std::uint32_t kBinAlign = 4096;
-constexpr std::uint32_t kBinHeader = 32;
-constexpr std::uint16_t kKeyCompName = 0x0020;
-constexpr std::uint16_t kValueCompName = 0x0001;
-constexpr std::size_t kMaxKeyName = 255;
-constexpr std::size_t kMaxValueName = 16383;
+using namespace format;
+
 // Larger than any hive the format's 32-bit offsets can describe.
 constexpr std::uint64_t kMaxFile = std::uint64_t(kBaseBlock) + 0xFFFFFFFFull;
 

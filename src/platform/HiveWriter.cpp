@@ -1,5 +1,7 @@
 #include "HiveWriter.h"
 
+#include "HiveFormat.h"
+
 #include <QChar>
 
 #include <algorithm>
@@ -17,16 +19,8 @@ namespace hive {
 
 namespace {
 
-constexpr std::uint32_t kNil = 0xFFFFFFFFu;
-constexpr std::uint32_t kBaseBlock = 4096;
-constexpr std::uint32_t kBinAlign = 4096;
-constexpr std::uint32_t kBinHeader = 32;
-constexpr std::uint16_t kKeyHiveEntry = 0x0004;
-constexpr std::uint16_t kKeyNoDelete = 0x0008;
-constexpr std::uint16_t kKeyCompName = 0x0020;
-constexpr std::uint16_t kValueCompName = 0x0001;
-constexpr std::size_t kMaxKeyName = 255;     // UTF-16 code units, as the platform allows
-constexpr std::size_t kMaxValueName = 16383; // likewise
+using namespace format;
+
 constexpr std::uint32_t kMaxInline = 4;
 
 // Thrown when the hive would outgrow the format's 32-bit offsets.
