@@ -337,7 +337,7 @@ private:
                 fail(line, "dword: needs one to eight hex digits");
             DWORD n = 0;
             for (char ch : digits) {
-                const int h = hexDigit(ch);
+                const int h = regtext::hexDigit(ch);
                 if (h < 0)
                     fail(line, "dword: needs one to eight hex digits");
                 n = n << 4 | static_cast<DWORD>(h);
@@ -358,7 +358,7 @@ private:
                     fail(line, "hex( needs a type of one to eight hex digits and \")\"");
                 DWORD type = 0;
                 for (std::size_t i = 1; i + 1 < kind.size(); ++i) {
-                    const int h = hexDigit(kind[i]);
+                    const int h = regtext::hexDigit(kind[i]);
                     if (h < 0)
                         fail(line, "hex( needs a type of one to eight hex digits and \")\"");
                     type = type << 4 | static_cast<DWORD>(h);
@@ -386,16 +386,6 @@ private:
         return true;
     }
 
-    static int hexDigit(char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
-
     // Comma-separated hex bytes, going on in the next line after a trailing backslash.
     void hexData(std::string part, std::size_t line, registry::Value& v) {
         std::vector<std::uint8_t> bytes;
@@ -420,8 +410,8 @@ private:
                     expectByte = true;
                     ++i;
                 } else {
-                    const int hi = hexDigit(ch);
-                    const int lo = i + 1 < part.size() ? hexDigit(part[i + 1]) : -1;
+                    const int hi = regtext::hexDigit(ch);
+                    const int lo = i + 1 < part.size() ? regtext::hexDigit(part[i + 1]) : -1;
                     if (hi < 0)
                         fail(lineNo_, "a character that is no hex digit in hex data");
                     if (!expectByte)

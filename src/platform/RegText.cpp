@@ -182,4 +182,14 @@ LONG readWholeFile(const std::string& path, std::uint64_t limit, std::vector<std
     return ERROR_SUCCESS;
 }
 
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 } // namespace regtext

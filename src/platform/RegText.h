@@ -21,6 +21,9 @@ bool isUtf8(const std::uint8_t* p, std::size_t n);
 // The number of UTF-16 code units of valid UTF-8 text.
 std::size_t utf16Units(const std::string& utf8);
 
+// The value of a hexadecimal digit, or -1 for any other character.
+int hexDigit(char c);
+
 // The whole regular file at the host path `path`, at most `limit` bytes. `error` names the file.
 LONG readWholeFile(const std::string& path, std::uint64_t limit, std::vector<std::uint8_t>& out,
                    std::string& error);

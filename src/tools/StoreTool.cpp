@@ -195,15 +195,7 @@ KeyName parseKey(const std::string& text) {
     return {path, path.empty() ? "HKEY_CURRENT_USER" : "HKEY_CURRENT_USER\\" + path};
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+using regtext::hexDigit;
 
 std::vector<BYTE> unescape(const std::string& text) {
     std::vector<BYTE> out;
