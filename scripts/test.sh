@@ -25,9 +25,9 @@ done
 # The readers of hive and .reg files under mutation fuzzing, one minute each, side by side; the
 # fuzzer is built with the sanitizers in the default build. Any finding fails the run.
 echo "== fuzzing the file readers"
-fuzz=build/default/bench/platform/fuzz_readers
-$fuzz --seconds 60 --findings build/fuzz-findings hive bench/platform/corpus/hive &
+fuzz=build/default/bench/registry/fuzz_readers
+$fuzz --seconds 60 --findings build/fuzz-findings hive bench/registry/corpus/hive &
 hive_fuzz=$!
-$fuzz --seconds 60 --findings build/fuzz-findings reg bench/platform/corpus/reg || status=1
+$fuzz --seconds 60 --findings build/fuzz-findings reg bench/registry/corpus/reg || status=1
 wait $hive_fuzz || status=1
 exit $status
