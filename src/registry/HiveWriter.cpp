@@ -1,8 +1,7 @@
 #include "HiveWriter.h"
 
 #include "HiveFormat.h"
-
-#include <QChar>
+#include "RegText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -49,56 +48,10 @@ std::uint32_t get32(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// UTF-8 to UTF-16, strictly: no overlong forms, no surrogates, nothing above U+10FFFF. Each byte
-// that does not begin a valid sequence becomes U+FFFD, as the platform's conversion writes it;
-// `replaced` tells whether that happened. A zero byte is an ordinary character here (it is a
-// terminator or a separator inside string data).
-void utf8ToUtf16(const std::uint8_t* s, std::size_t n, std::u16string& out, bool& replaced) {
-    out.clear();
-    out.reserve(n);
-    replaced = false;
-    std::size_t i = 0;
-    while (i < n) {
-        std::uint32_t c = s[i];
-        if (c < 0x80) {
-            out.push_back(static_cast<char16_t>(c));
-            ++i;
-            continue;
-        }
-        std::size_t len = 0;
-        std::uint32_t min = 0;
-        if ((c & 0xE0) == 0xC0)
-            len = 2, min = 0x80, c &= 0x1F;
-        else if ((c & 0xF0) == 0xE0)
-            len = 3, min = 0x800, c &= 0x0F;
-        else if ((c & 0xF8) == 0xF0)
-            len = 4, min = 0x10000, c &= 0x07;
-        bool valid = len != 0 && n - i >= len;
-        for (std::size_t k = 1; valid && k < len; ++k) {
-            valid = (s[i + k] & 0xC0) == 0x80;
-            c = (c << 6) | (s[i + k] & 0x3F);
-        }
-        valid = valid && c >= min && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
-        if (!valid) {
-            out.push_back(u'\uFFFD');
-            replaced = true;
-            ++i;
-            continue;
-        }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-        i += len;
-    }
-}
-
+// A name as UTF-16: bytes that are no UTF-8 become U+FFFD each, as the platform's conversion
+// writes them.
 void utf8ToUtf16(const std::string& s, std::u16string& out) {
-    bool replaced = false;
-    utf8ToUtf16(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), out, replaced);
+    regtext::utf8ToUtf16(reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), out);
 }
 
 // A name as the hive stores it: one byte per character when all fit in Latin-1, else UTF-16LE.
@@ -135,9 +88,9 @@ LONG encodeData(const registry::Value& value, std::vector<std::uint8_t>& out) {
         out = value.data;
         return ERROR_SUCCESS;
     }
+    // A zero byte is an ordinary character here: a terminator, or a separator of a string list.
     std::u16string text;
-    bool replaced = false;
-    utf8ToUtf16(value.data.data(), value.data.size(), text, replaced);
+    regtext::utf8ToUtf16(value.data.data(), value.data.size(), text);
     if (text.back() != u'\0')
         text.push_back(u'\0');
     // An empty list is the final terminator alone; a list with strings ends in two zeros.
@@ -504,13 +457,6 @@ std::uint64_t currentFileTime() {
 
 char16_t upcase(char16_t unit) {
     return registry::upcase(unit);
-}
-
-bool isUtf8(const std::uint8_t* data, std::size_t size) {
-    std::u16string units;
-    bool replaced = false;
-    utf8ToUtf16(data, size, units, replaced);
-    return !replaced;
 }
 
 std::uint32_t lhHash(std::u16string_view name) {

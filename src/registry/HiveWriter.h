@@ -21,7 +21,7 @@ std::uint64_t currentFileTime();
 // `fileTime` as its last-write time; the header gets it too, moved on by a tick when that is
 // needed to keep the header checksum away from its two special values.
 // Bytes of a name or string that are no UTF-8 are written as U+FFFD each, as the platform's
-// conversion does (isUtf8 tells which texts those are).
+// conversion does (regtext::isUtf8 tells which texts those are).
 // Returns ERROR_SUCCESS, ERROR_BADKEY for an empty or too long key name,
 // ERROR_INVALID_PARAMETER for a value name, a value or a key too large for the format.
 LONG writeHive(const registry::Key& root, std::uint64_t fileTime, std::vector<std::uint8_t>& out);
@@ -35,9 +35,6 @@ LONG saveHiveFile(const registry::Key& root, const std::string& path);
 // What the last failed saveHiveFile of this thread could not do on which file ("Cannot write
 // \"/x\": File too large"); empty when it failed for no reason of the file system.
 std::string lastFileError();
-
-// Whether `data` is UTF-8 throughout, so that the hive holds it unchanged.
-bool isUtf8(const std::uint8_t* data, std::size_t size);
 
 // Writes `bytes` to a new file at the host path `path` in the same way: complete or not at all,
 // never replacing an existing file.

@@ -119,6 +119,30 @@ bool isUtf8(const std::uint8_t* p, std::size_t n) {
     return true;
 }
 
+bool utf8ToUtf16(const std::uint8_t* p, std::size_t n, std::u16string& out) {
+    out.clear();
+    out.reserve(n);
+    bool whole = true;
+    for (std::size_t i = 0; i < n;) {
+        std::uint32_t c;
+        const std::size_t len = decode(p, n, i, c);
+        if (!len) {
+            out.push_back(u'\uFFFD');
+            whole = false;
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+        i += len;
+    }
+    return whole;
+}
+
 std::size_t utf16Units(const std::string& utf8) {
     std::size_t units = 0;
     for (unsigned char c : utf8) {

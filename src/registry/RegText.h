@@ -17,7 +17,11 @@ bool utf16leToUtf8(const std::uint8_t* p, std::size_t n, std::string& out);
 // Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF) to UTF-16LE bytes,
 // appended. False when `p` is not UTF-8.
 bool utf8ToUtf16le(const std::uint8_t* p, std::size_t n, std::vector<std::uint8_t>& out);
+// Whether `p` is strict UTF-8 throughout.
 bool isUtf8(const std::uint8_t* p, std::size_t n);
+// UTF-8 to UTF-16, replacing each byte that begins no valid sequence of strict UTF-8 with U+FFFD.
+// False when anything was replaced.
+bool utf8ToUtf16(const std::uint8_t* p, std::size_t n, std::u16string& out);
 // The number of UTF-16 code units of valid UTF-8 text.
 std::size_t utf16Units(const std::string& utf8);
 

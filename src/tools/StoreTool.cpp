@@ -615,18 +615,18 @@ void warnUnconvertible(const registry::Key& key, const std::string& path) {
     for (const registry::Value& v : key.values) {
         const std::string name = v.name.empty() ? std::string("(Default)") : v.name;
         const bool text = v.type == REG_SZ || v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ;
-        if (!hive::isUtf8(bytes(v.name), v.name.size()))
+        if (!regtext::isUtf8(bytes(v.name), v.name.size()))
             std::cerr << "WARNING: the name of the value " << escape(bytes(name), name.size())
                       << " in " << path
                       << " is not UTF-8; each such byte is written to the file as U+FFFD.\n";
-        if (text && !hive::isUtf8(v.data.data(), v.data.size()))
+        if (text && !regtext::isUtf8(v.data.data(), v.data.size()))
             std::cerr << "WARNING: the value " << escape(bytes(name), name.size()) << " in " << path
                       << " holds text that is not UTF-8; each such byte is written to the file "
                          "as U+FFFD.\n";
     }
     for (const registry::Key& sub : key.subkeys) {
         const std::string subPath = path + "\\" + sub.name;
-        if (!hive::isUtf8(bytes(sub.name), sub.name.size()))
+        if (!regtext::isUtf8(bytes(sub.name), sub.name.size()))
             std::cerr << "WARNING: the name of the key " << escape(bytes(subPath), subPath.size())
                       << " is not UTF-8; each such byte is written to the file as U+FFFD.\n";
         warnUnconvertible(sub, subPath);
