@@ -82,9 +82,9 @@ path of this system when it starts with a slash.
 --store FILE (anywhere on the command line) uses the store file FILE instead of the user's own
 (the one the program uses, named on the last line below).
 
-Exit status: 0 on success (for compare: the keys are identical), 1 when the operation failed
-(nothing was changed by the failing step; the message on standard error says why), 2 on a wrong
-command line, and for compare when the keys differ.
+Exit status: 0 on success (for compare: the keys are identical), 1 on a wrong command line or
+when the operation failed (nothing was changed by the failing step; the message on standard
+error says why), 2 for compare when the keys differ.
 )";
 
 struct UsageError {
@@ -983,8 +983,10 @@ int main(int argc, char** argv) {
             return compare(parseArgs(rest, "v ve s"));
         throw UsageError{"Unknown command " + args[0] + "."};
     } catch (const UsageError& e) {
+        // 1 as for any failure: 2 is compare's answer "different", which a mistyped compare
+        // must not give.
         std::cerr << "ERROR: " << e.text << "\nType \"quorvane-reg --help\" for usage.\n";
-        return 2;
+        return 1;
     } catch (const Failure& e) {
         std::cerr << "ERROR: " << e.text << "\n";
         return 1;
