@@ -13,6 +13,7 @@ import argparse
 import ctypes
 import ctypes.util
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -95,6 +96,37 @@ class Screen:
     def close(self):
         self.x.XCloseDisplay(self.dpy)
 
+    def add_keys(self, characters):
+        """Gives each character a key of its own on unused key codes, the way a keyboard layout
+        with those letters has them. Typing them then changes the keyboard map no more (which
+        xdotool does for a character the map lacks, and which can make the program drop a
+        mouse click that follows at once)."""
+        x = self.x
+        x.XDisplayKeycodes.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int),
+                                       ctypes.POINTER(ctypes.c_int)]
+        x.XGetKeyboardMapping.restype = ctypes.POINTER(ctypes.c_ulong)
+        x.XGetKeyboardMapping.argtypes = [ctypes.c_void_p, ctypes.c_ubyte, ctypes.c_int,
+                                          ctypes.POINTER(ctypes.c_int)]
+        x.XChangeKeyboardMapping.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
+                                             ctypes.POINTER(ctypes.c_ulong), ctypes.c_int]
+        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        low, high, per = ctypes.c_int(), ctypes.c_int(), ctypes.c_int()
+        x.XDisplayKeycodes(self.dpy, ctypes.byref(low), ctypes.byref(high))
+        count = high.value - low.value + 1
+        syms = x.XGetKeyboardMapping(self.dpy, low.value, count, ctypes.byref(per))
+        free = [low.value + i for i in range(count)
+                if not any(syms[i * per.value + k] for k in range(per.value))]
+        x.XFree(syms)
+        wanted = sorted(set(characters))
+        if len(wanted) > len(free):
+            raise Failure(f"the keyboard map has no room for {len(wanted)} more keys")
+        for code, char in zip(free, wanted):
+            point = ord(char)
+            sym = point if 0x20 <= point < 0x7f or 0xa0 <= point <= 0xff else 0x1000000 + point
+            row = (ctypes.c_ulong * 2)(sym, sym)
+            x.XChangeKeyboardMapping(self.dpy, code, 2, row, 1)
+        x.XSync(self.dpy, 0)
+
     def grab(self, left, top, width, height):
         """The pixels of a screen rectangle as rows of (r, g, b)."""
         image = self.x.XGetImage(self.dpy, self.root, left, top, width, height, 0xFFFFFFFF, 2)
@@ -124,6 +156,7 @@ class Session:
         self.name = name
         self.procs = []
         self.app = None
+        self.exports = 0
         self.dir = tempfile.mkdtemp(prefix=f"quorvane-e2e-{name}-")
         self.env = self._profile_env()
         self.display = self._start_xvfb()
@@ -188,6 +221,23 @@ class Session:
             self.run([self.args.store_tool, "--store", self.store, "add",
                       f"HKCU\\Quorvane\\{letter}", "/v", "Title", "/d", title, "/f"])
 
+    def set_values(self, letter, values):
+        """Stores text values in a slot key; the store tool's escapes (\\xHH, \\r ...) give
+        any bytes."""
+        for name, data in values.items():
+            self.run([self.args.store_tool, "--store", self.store, "add",
+                      f"HKCU\\Quorvane\\{letter}", "/v", name, "/d", data, "/f"])
+
+    def stored_values(self):
+        """Every value under the settings root as {(slot, name): (type, bytes)}, read from the
+        store tool's 8-bit export, which keeps each value's bytes."""
+        self.exports += 1
+        path = os.path.join(self.dir, f"export{self.exports}.reg")
+        self.run([self.args.store_tool, "--store", self.store, "export", "HKCU\\Quorvane",
+                  path, "/a"])
+        with open(path, "rb") as f:
+            return parse_regedit4(f.read())
+
     def add_sqlite_source(self):
         database = os.path.join(self.dir, "kovadb.sqlite")
         with open(self.env["ODBCINI"], "w") as ini:
@@ -237,7 +287,7 @@ class Session:
     def windows(self, title):
         """Visible top-level windows whose title is exactly `title`."""
         code, out = self.run(["xdotool", "search", "--all", "--onlyvisible", "--name",
-                              f"^{title}$"], check=False)
+                              f"^{re.escape(title)}$"], check=False)
         return [int(w) for w in out.split()] if code == 0 else []
 
     def find_window(self, title):
@@ -291,6 +341,29 @@ class Session:
             self.run(["xdotool", "mousemove", "--sync", str(left + x), str(top + y)])
         self.run(["xdotool", "mouseup", "1"])
 
+    def grab_in(self, window, x, y, width, height):
+        left, top, _, _ = self.client_origin(window)
+        return self.screen.grab(left + x, top + y, width, height)
+
+    def click_in(self, window, x, y):
+        """A mouse click at client coordinates of `window`."""
+        left, top, _, _ = self.client_origin(window)
+        self.run(["xdotool", "mousemove", "--sync", str(left + x), str(top + y)])
+        self.run(["xdotool", "click", "1"])
+
+    def press(self, *names):
+        """Each key pressed and released in turn."""
+        for name in names:
+            self.keys("+" + name, "-" + name)
+
+    def type(self, text):
+        """Text typed through the keyboard: xdotool maps each character that the keyboard map
+        lacks to a spare key for the moment of its press and release."""
+        self.run(["xdotool", "type", "--delay", "40", "--", text], timeout=120)
+
+    def wait_active(self, what, title):
+        return wait_for(what, lambda: self.active_window() in self.windows(title), 30)
+
     def close_window(self, window):
         """WM_DELETE_WINDOW through the window manager, as its close box sends it."""
         self.run(["wmctrl", "-i", "-c", hex(window)])
@@ -320,6 +393,50 @@ class Session:
             print(f"profile and program log kept in {self.dir}")
         else:
             shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def parse_regedit4(data):
+    """The values of a REGEDIT4 file: quoted text (its terminating zero added back), hex(N):
+    data of type N, hex: binary, dword:."""
+    lines = data.split(b"\r\n")
+    if lines[0] != b"REGEDIT4":
+        raise Failure(f"unexpected export header {lines[0][:40]!r}")
+    joined, pending = [], b""
+    for line in lines[1:]:
+        line = pending + (line.lstrip() if pending else line)
+        if line.endswith(b"\\") and not line.startswith(b"["):
+            pending = line[:-1]
+            continue
+        pending = b""
+        joined.append(line)
+    values, key = {}, None
+    quoted = re.compile(rb'"((?:[^"\\]|\\.)*)"')
+
+    def unquote(text):
+        return re.sub(rb"\\(.)", rb"\1", text)
+
+    for line in joined:
+        if line.startswith(b"[") and line.endswith(b"]"):
+            key = line[1:-1].decode("utf-8", "replace").rsplit("\\", 1)[-1]
+            continue
+        if not line:
+            continue
+        name = quoted.match(line)
+        if not name or line[name.end():name.end() + 1] != b"=":
+            raise Failure(f"unexpected export line {line[:60]!r}")
+        rest = line[name.end() + 1:]
+        if rest.startswith(b'"'):
+            value = (1, unquote(quoted.fullmatch(rest).group(1)) + b"\0")
+        elif rest.startswith(b"hex"):
+            kind, _, digits = rest.partition(b":")
+            type_ = 3 if kind == b"hex" else int(kind[4:-1], 16)
+            value = (type_, bytes.fromhex(digits.replace(b",", b"").decode()))
+        elif rest.startswith(b"dword:"):
+            value = (4, int(rest[6:], 16).to_bytes(4, "little"))
+        else:
+            raise Failure(f"unexpected export data {rest[:60]!r}")
+        values[(key, unquote(name.group(1)).decode("utf-8", "replace"))] = value
+    return values
 
 
 TITLES = {"A": "Job A", "B": "Job B", "C": "Job C", "Q": "Database"}
@@ -542,6 +659,162 @@ def minimised_restore_button(height):
     return 140, height - 12
 
 
+# -- editing the settings through the dialogs ---------------------------------------------------
+
+# The setup dialog's controls, in its client coordinates (its layout is fixed).
+SETUP_CLOSE = (760, 16)  # BBClose
+SETUP_TITLE_A = (150, 30)  # MemoA
+# The parameter dialog's first memo, grown to 120 pixels while it has the focus.
+DETAIL_MEMO_1 = (94, 3, 500, 120)
+
+# Values as other tools leave them: Big5 text (no UTF-8), a no-break space, a lone CR, a lone
+# LF, a byte-order mark. Written with the store tool's escapes.
+HOSTILE = {
+    "B": {"Title": "\\xa4\\xa4\\xa4\\xe5 Big5\\xc2\\xa0nbsp\\rlone CR",
+          "FileName": "D:\\\\\\xb8\\xea\\xae\\xc6\\\\x.txt\\nLF\\xef\\xbb\\xbf"},
+}
+HOSTILE_BYTES = {
+    ("B", "Title"): b"\xa4\xa4\xa4\xe5 Big5\xc2\xa0nbsp\rlone CR\0",
+    ("B", "FileName"): b"D:\\\xb8\xea\xae\xc6\\x.txt\nLF\xef\xbb\xbf\0",
+}
+
+
+def open_setup_dialog(s):
+    s.keys("+ctrl", "+F10", "-F10", "-ctrl")
+    dialog = wait_for("the setup dialog", lambda: s.find_window("FormLinkFile"), 30)
+    s.wait_active("the setup dialog to take the focus", "FormLinkFile")
+    return dialog
+
+
+def close_by_button(s, dialog, title, button):
+    s.click_in(dialog, *button)
+    wait_for(f"{title} to close", lambda: dialog not in s.windows(title), 30)
+
+
+def check_stored(s, before, expected):
+    """Every value stored before the session holds the same bytes after it, except those in
+    `expected`, which hold exactly the bytes given there."""
+    after = s.stored_values()
+    for key, data in expected.items():
+        got = after.get(key, (None, None))
+        if got != (1, data):
+            raise Failure(f"{key[0]}\\{key[1]} holds {got[1]!r:.300} (type {got[0]}), not "
+                          f"{data!r:.300}")
+    for key, value in before.items():
+        if key not in expected and after.get(key) != value:
+            raise Failure(f"{key[0]}\\{key[1]} was {value[1]!r:.200} and is now "
+                          f"{after.get(key, (None, None))[1]!r:.200}, although nobody edited it")
+
+
+def seed_hostile(s):
+    s.seed(TITLES)
+    for letter, values in HOSTILE.items():
+        s.set_values(letter, values)
+    before = s.stored_values()
+    for key, data in HOSTILE_BYTES.items():
+        if before.get(key) != (1, data):
+            raise Failure(f"the store tool stored {before.get(key)!r} for {key}")
+    return before
+
+
+def typed_edits_are_stored_as_typed(s):
+    s.set_values("A", {"FileName": "C:\\\\old\\\\name.txt"})
+    before = seed_hostile(s)
+    # A keyboard with these letters; 東 and 京 stand for what an input method sends.
+    s.screen.add_keys("öß東京\u00a0")
+    s.start()
+    dialog = open_setup_dialog(s)
+    # The focus starts on the close button; two Tabs reach slot A's file name and select it
+    # all, so the typing replaces it.
+    s.press("Tab", "Tab")
+    s.type("C:\\Daten\\Größe\u00a0東京.txt")
+    s.press("BackSpace", "BackSpace", "BackSpace")
+    s.type("csv")
+    # Into slot A's title with the mouse, to its end, and on over three lines.
+    s.click_in(dialog, *SETUP_TITLE_A)
+    s.keys("+ctrl", "+End", "-End", "-ctrl")
+    s.type(" Größe 東京")
+    s.press("Return")
+    s.type("zweite\u00a0Zeilex")
+    s.press("BackSpace", "Return")
+    s.type("drei")
+    close_by_button(s, dialog, "FormLinkFile", SETUP_CLOSE)
+    check_stored(s, before, {
+        ("A", "FileName"): "C:\\Daten\\Größe\u00a0東京.csv\0".encode(),
+        ("A", "Title"): "Job A Größe 東京\r\nzweite\u00a0Zeile\r\ndrei\0".encode(),
+    })
+
+
+# Line breaks of every kind, characters an editor might turn into others, and a long line.
+PASTED = ("LF\nCR\rCRLF\r\nNBSP\u00a0LS\u2028tab\there Größe 東京\n"
+          + "0123456789" * 10000 + "\r\nend")
+
+
+def pasted_text_is_stored_with_crlf_breaks(s):
+    s.seed(TITLES)
+    for letter, values in HOSTILE.items():
+        s.set_values(letter, {"02": values["Title"], "03": values["FileName"]})
+    s.set_values("B", {"01": "replaced"})
+    before = s.stored_values()
+    s.start()
+    clip = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard", "-i"], env=s.env,
+                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    s.procs.append(clip)
+    clip.stdin.write(PASTED.encode())
+    clip.stdin.close()
+    wait_for("the text on the clipboard", lambda: subprocess.run(
+        ["xclip", "-selection", "clipboard", "-o"], env=s.env, capture_output=True,
+        timeout=20).stdout == PASTED.encode(), 30, poll=0.2)
+    setup = open_setup_dialog(s)
+    # Slot B's file name has the focus after three Tabs; F2 opens that slot's parameters.
+    s.press("Tab", "Tab", "Tab", "F2")
+    detail = wait_for("the parameter dialog", lambda: s.find_window("Quorvane\\B"), 30)
+    s.wait_active("the parameter dialog to take the focus", "Quorvane\\B")
+    # The first memo has the focus; Ctrl+A selects its text and the paste replaces it.
+    memo = s.grab_in(detail, *DETAIL_MEMO_1)
+    s.keys("+ctrl", "+a", "-a", "+v", "-v", "-ctrl")
+    wait_for("the pasted text", lambda: s.grab_in(detail, *DETAIL_MEMO_1) != memo, 30)
+    s.close_window(detail)
+    wait_for("the parameter dialog to close", lambda: not s.windows("Quorvane\\B"), 30)
+    s.wait_active("the setup dialog to take the focus back", "FormLinkFile")
+    close_by_button(s, setup, "FormLinkFile", SETUP_CLOSE)
+    pasted = PASTED.replace("\r\n", "\n").replace("\r", "\n").replace("\n", "\r\n")
+    check_stored(s, before, {("B", "01"): (pasted + "\0").encode()})
+
+
+def make_files(s, folder, names):
+    path = os.path.join(s.env["HOME"], folder)
+    os.makedirs(path, exist_ok=True)
+    for name in names:
+        open(os.path.join(path, name), "w").close()
+
+
+def enter_on_the_pickers_buttons(s):
+    s.seed(TITLES)
+    make_files(s, "docs", ["a.txt", "b.txt", "c.txt"])
+    s.set_values("A", {"FileName": "C:\\\\docs\\\\a.txt"})
+    before = s.stored_values()
+    s.start()
+    setup = open_setup_dialog(s)
+    s.press("Tab", "Tab")  # slot A's file name
+    for button, key, tabs in (("OK", "End", 4), ("cancel", "Home", 5)):
+        s.press("F4")
+        picker = wait_for("the directory picker", lambda: s.find_window("目錄設定"), 30)
+        s.wait_active("the picker to take the focus", "目錄設定")
+        # The focus starts on the directory list; the file list is the third stop from there,
+        # and the buttons come after it.
+        s.press("Tab", "Tab", "Tab", key, *["Tab"] * (tabs - 3), "Return")
+        try:
+            wait_for("the picker to close", lambda: picker not in s.windows("目錄設定"), 10)
+        except Failure:
+            raise Failure(f"Enter on the focused {button} button left the picker open")
+        s.wait_active("the setup dialog to take the focus back", "FormLinkFile")
+    close_by_button(s, setup, "FormLinkFile", SETUP_CLOSE)
+    # OK handed back the last file; cancel, with the first one selected, changed nothing.
+    check_stored(s, before, {("A", "FileName"): b"C:\\docs\\c.txt\0"})
+
+
 SCENARIOS = {
     "ctrl_f10_once": ctrl_f10_runs_the_setup_dialog_once,
     "focus_at_start": space_right_after_start_presses_the_first_slot_button,
@@ -555,6 +828,9 @@ SCENARIOS = {
     "close_during_database_run": closing_the_main_window_during_a_database_run_ends_the_program,
     "restore_no_show": restoring_a_minimised_database_window_does_not_show_it_again,
     "toolkit_options": toolkit_options_change_nothing,
+    "typed_edits": typed_edits_are_stored_as_typed,
+    "pasted_edits": pasted_text_is_stored_with_crlf_breaks,
+    "picker_enter_on_buttons": enter_on_the_pickers_buttons,
 }
 
 
