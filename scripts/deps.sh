@@ -8,7 +8,7 @@ packages=(
   libsqlite3-dev sqlite3 libblkid-dev e2fsprogs
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql
   fonts-liberation fonts-arphic-uming
-  xvfb xauth x11-utils imagemagick openbox xdotool wmctrl python3
+  xvfb xauth x11-utils imagemagick openbox xdotool wmctrl xclip python3
   libhivex-bin libwin-hivex-perl libregf-utils
   dpkg-dev file desktop-file-utils appstream lintian man-db
 )

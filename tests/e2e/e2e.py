@@ -691,19 +691,32 @@ def close_by_button(s, dialog, title, button):
     wait_for(f"{title} to close", lambda: dialog not in s.windows(title), 30)
 
 
+def difference(got, wanted):
+    """Where two byte strings part, with a little of each from there on."""
+    if got is None:
+        return "the value is missing"
+    at = next((i for i, (a, b) in enumerate(zip(got, wanted)) if a != b),
+              min(len(got), len(wanted)))
+    start = max(0, at - 20)
+    return (f"{len(got)} bytes instead of {len(wanted)}, differing from byte {at}: "
+            f"{got[start:at + 40]!r} instead of {wanted[start:at + 40]!r}")
+
+
 def check_stored(s, before, expected):
     """Every value stored before the session holds the same bytes after it, except those in
-    `expected`, which hold exactly the bytes given there."""
+    `expected`, which hold exactly the bytes given there (as REG_SZ)."""
     after = s.stored_values()
     for key, data in expected.items():
-        got = after.get(key, (None, None))
-        if got != (1, data):
-            raise Failure(f"{key[0]}\\{key[1]} holds {got[1]!r:.300} (type {got[0]}), not "
-                          f"{data!r:.300}")
-    for key, value in before.items():
-        if key not in expected and after.get(key) != value:
-            raise Failure(f"{key[0]}\\{key[1]} was {value[1]!r:.200} and is now "
-                          f"{after.get(key, (None, None))[1]!r:.200}, although nobody edited it")
+        type_, got = after.get(key, (None, None))
+        if type_ not in (None, 1):
+            raise Failure(f"{key[0]}\\{key[1]} has type {type_}")
+        if got != data:
+            raise Failure(f"{key[0]}\\{key[1]}: {difference(got, data)}")
+    for key, (type_, data) in before.items():
+        if key not in expected and after.get(key) != (type_, data):
+            got = after.get(key, (None, None))[1]
+            raise Failure(f"{key[0]}\\{key[1]}, which nobody edited, changed: "
+                          f"{difference(got, data)}")
 
 
 def seed_hostile(s):
@@ -798,20 +811,20 @@ def enter_on_the_pickers_buttons(s):
     s.start()
     setup = open_setup_dialog(s)
     s.press("Tab", "Tab")  # slot A's file name
-    for button, key, tabs in (("OK", "End", 4), ("cancel", "Home", 5)):
+    for button, pick, tabs in (("OK", ["End"], 1), ("cancel", ["End", "Up"], 2)):
         s.press("F4")
         picker = wait_for("the directory picker", lambda: s.find_window("目錄設定"), 30)
         s.wait_active("the picker to take the focus", "目錄設定")
         # The focus starts on the directory list; the file list is the third stop from there,
         # and the buttons come after it.
-        s.press("Tab", "Tab", "Tab", key, *["Tab"] * (tabs - 3), "Return")
+        s.press("Tab", "Tab", "Tab", *pick, *["Tab"] * tabs, "Return")
         try:
             wait_for("the picker to close", lambda: picker not in s.windows("目錄設定"), 10)
         except Failure:
             raise Failure(f"Enter on the focused {button} button left the picker open")
         s.wait_active("the setup dialog to take the focus back", "FormLinkFile")
     close_by_button(s, setup, "FormLinkFile", SETUP_CLOSE)
-    # OK handed back the last file; cancel, with the first one selected, changed nothing.
+    # OK handed back the last file; cancel, with another one selected, changed nothing.
     check_stored(s, before, {("A", "FileName"): b"C:\\docs\\c.txt\0"})
 
 
@@ -849,7 +862,7 @@ def main():
         parser.error("--program and --store-tool are needed to run a scenario")
     if args.scenario not in SCENARIOS:
         parser.error(f"unknown scenario {args.scenario!r}")
-    for tool in ("Xvfb", "openbox", "xdotool", "wmctrl", "xwininfo"):
+    for tool in ("Xvfb", "openbox", "xdotool", "wmctrl", "xwininfo", "xclip"):
         if not shutil.which(tool):
             print(f"{tool} is missing (scripts/deps.sh installs it)", file=sys.stderr)
             return 1
