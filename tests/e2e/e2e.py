@@ -98,9 +98,10 @@ class Screen:
 
     def add_keys(self, characters):
         """Gives each character a key of its own on unused key codes, the way a keyboard layout
-        with those letters has them. Typing them then changes the keyboard map no more (which
-        xdotool does for a character the map lacks, and which can make the program drop a
-        mouse click that follows at once)."""
+        with those letters has them. Typing them then changes the keyboard map no more, which
+        xdotool does around each character the map lacks: the program may read the map after
+        it changed back and lose the character, and the window manager, busy with each change,
+        holds back a click that follows while the keys typed after it go on."""
         x = self.x
         x.XDisplayKeycodes.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int),
                                        ctypes.POINTER(ctypes.c_int)]
@@ -664,6 +665,7 @@ def minimised_restore_button(height):
 # The setup dialog's controls, in its client coordinates (its layout is fixed).
 SETUP_CLOSE = (760, 16)  # BBClose
 SETUP_TITLE_A = (150, 30)  # MemoA
+SETUP_BELOW_TITLE_A = (70, 50, 150, 60)  # rows B to D, covered by MemoA while it has the focus
 # The parameter dialog's first memo, grown to 120 pixels while it has the focus.
 DETAIL_MEMO_1 = (94, 3, 500, 120)
 
@@ -743,8 +745,13 @@ def typed_edits_are_stored_as_typed(s):
     s.type("C:\\Daten\\Größe\u00a0東京.txt")
     s.press("BackSpace", "BackSpace", "BackSpace")
     s.type("csv")
-    # Into slot A's title with the mouse, to its end, and on over three lines.
+    # Into slot A's title with the mouse, to its end, and on over three lines. The window
+    # manager sees a click first and passes it on, while keys go straight to the program: the
+    # typing waits until the memo has grown over the rows below it, that is, has the focus.
+    below = s.grab_in(dialog, *SETUP_BELOW_TITLE_A)
     s.click_in(dialog, *SETUP_TITLE_A)
+    wait_for("slot A's title to take the focus",
+             lambda: s.grab_in(dialog, *SETUP_BELOW_TITLE_A) != below, 30)
     s.keys("+ctrl", "+End", "-End", "-ctrl")
     s.type(" Größe 東京")
     s.press("Return")
