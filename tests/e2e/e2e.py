@@ -37,6 +37,11 @@ def slot_button(letter):
     return x + 39, 28 + (8 if row == 0 else 68) + 28
 
 
+def ere_literal(text):
+    """`text` as a POSIX extended regular expression that matches just that text."""
+    return re.sub(r"([\\.\[\](){}*+?|^$])", r"\\\1", text)
+
+
 class Failure(Exception):
     pass
 
@@ -288,7 +293,7 @@ class Session:
     def windows(self, title):
         """Visible top-level windows whose title is exactly `title`."""
         code, out = self.run(["xdotool", "search", "--all", "--onlyvisible", "--name",
-                              f"^{re.escape(title)}$"], check=False)
+                              f"^{ere_literal(title)}$"], check=False)
         return [int(w) for w in out.split()] if code == 0 else []
 
     def find_window(self, title):
@@ -358,8 +363,8 @@ class Session:
             self.keys("+" + name, "-" + name)
 
     def type(self, text):
-        """Text typed through the keyboard: xdotool maps each character that the keyboard map
-        lacks to a spare key for the moment of its press and release."""
+        """Text typed through the keyboard, a press and a release for each character (with
+        Shift where the key map has the character on the shifted level)."""
         self.run(["xdotool", "type", "--delay", "40", "--", text], timeout=120)
 
     def wait_active(self, what, title):
