@@ -253,8 +253,10 @@ class Session:
 
     def start(self, *arguments, painted=True):
         self.log = open(os.path.join(self.dir, "program.log"), "w")
+        # Started from the home directory, as from a menu: the picker's lists start there.
         self.app = subprocess.Popen([self.args.program, *arguments], env=self.env,
-                                    stdout=self.log, stderr=subprocess.STDOUT)
+                                    cwd=self.env["HOME"], stdout=self.log,
+                                    stderr=subprocess.STDOUT)
         self.main = wait_for("the main window", lambda: self.find_window("FormHalvorn") or
                              self._ended_early(), 60)
         wait_for("the main window to take the focus", lambda: self.active_window() == self.main,
@@ -815,26 +817,53 @@ def make_files(s, folder, names):
         open(os.path.join(path, name), "w").close()
 
 
+def open_picker(s):
+    s.press("F4")
+    picker = wait_for("the directory picker", lambda: s.find_window("目錄設定"), 30)
+    s.wait_active("the picker to take the focus", "目錄設定")
+    return picker
+
+
+def picker_closes(s, picker, cause):
+    try:
+        wait_for("the picker to close", lambda: picker not in s.windows("目錄設定"), 10)
+    except Failure:
+        raise Failure(f"{cause} left the picker open")
+    s.wait_active("the setup dialog to take the focus back", "FormLinkFile")
+
+
+NEW_FOLDER = "Größe\u00a0東京"
+
+
 def enter_on_the_pickers_buttons(s):
     s.seed(TITLES)
+    docs = os.path.join(s.env["HOME"], "docs")
     make_files(s, "docs", ["a.txt", "b.txt", "c.txt"])
     s.set_values("A", {"FileName": "C:\\\\docs\\\\a.txt"})
     before = s.stored_values()
+    s.screen.add_keys(NEW_FOLDER)
     s.start()
     setup = open_setup_dialog(s)
     s.press("Tab", "Tab")  # slot A's file name
+    # The picker opens on C:\docs, the start path's directory, with the focus on the directory
+    # list. The file list is the third stop from there, and the two buttons come after it.
     for button, pick, tabs in (("OK", ["End"], 1), ("cancel", ["End", "Up"], 2)):
-        s.press("F4")
-        picker = wait_for("the directory picker", lambda: s.find_window("目錄設定"), 30)
-        s.wait_active("the picker to take the focus", "目錄設定")
-        # The focus starts on the directory list; the file list is the third stop from there,
-        # and the buttons come after it.
+        picker = open_picker(s)
         s.press("Tab", "Tab", "Tab", *pick, *["Tab"] * tabs, "Return")
-        try:
-            wait_for("the picker to close", lambda: picker not in s.windows("目錄設定"), 10)
-        except Failure:
-            raise Failure(f"Enter on the focused {button} button left the picker open")
-        s.wait_active("the setup dialog to take the focus back", "FormLinkFile")
+        picker_closes(s, picker, f"Enter on the focused {button} button")
+    # A directory typed that does not exist: Enter on OK asks whether to create it, Enter
+    # answers Yes. It is made beside the shown files, and with no file selected the picker
+    # hands back nothing.
+    picker = open_picker(s)
+    s.press("Tab", "Tab")
+    s.keys("+ctrl", "+a", "-a", "-ctrl")
+    s.type(NEW_FOLDER)
+    s.press("Tab", "Tab", "Return")
+    s.wait_active("the question whether to create the directory", "Confirm")
+    s.press("Return")
+    picker_closes(s, picker, "Enter on the question's Yes")
+    if NEW_FOLDER.encode() not in os.listdir(os.fsencode(docs)):
+        raise Failure(f"no directory {NEW_FOLDER!r} in {docs}: {os.listdir(os.fsencode(docs))}")
     close_by_button(s, setup, "FormLinkFile", SETUP_CLOSE)
     # OK handed back the last file; cancel, with another one selected, changed nothing.
     check_stored(s, before, {("A", "FileName"): b"C:\\docs\\c.txt\0"})
