@@ -855,7 +855,7 @@ def enter_on_the_pickers_buttons(s):
     # answers Yes. It is made beside the shown files, and with no file selected the picker
     # hands back nothing.
     picker = open_picker(s)
-    s.press("Tab", "Tab")  # the directory name, which shows C:\\docs
+    s.press("Tab", "Tab")  # the directory name, which shows C:\docs
     s.keys("+ctrl", "+a", "-a", "-ctrl")
     s.type(NEW_FOLDER)
     s.press("Tab", "Tab", "Return")
