@@ -888,7 +888,7 @@ SCENARIOS = {
 }
 
 
-def main():
+def main(scenarios=SCENARIOS, session_class=Session, tools=()):
     parser = argparse.ArgumentParser()
     parser.add_argument("--program")
     parser.add_argument("--store-tool")
@@ -897,20 +897,20 @@ def main():
     parser.add_argument("scenario", nargs="?")
     args = parser.parse_args()
     if args.list:
-        print("\n".join(SCENARIOS))
+        print("\n".join(scenarios))
         return 0
     if not args.program or not args.store_tool:
         parser.error("--program and --store-tool are needed to run a scenario")
-    if args.scenario not in SCENARIOS:
+    if args.scenario not in scenarios:
         parser.error(f"unknown scenario {args.scenario!r}")
-    for tool in ("Xvfb", "openbox", "xdotool", "wmctrl", "xwininfo", "xclip"):
+    for tool in ("Xvfb", "openbox", "xdotool", "wmctrl", "xwininfo", "xclip", *tools):
         if not shutil.which(tool):
             print(f"{tool} is missing (scripts/deps.sh installs it)", file=sys.stderr)
             return 1
-    session = Session(args, args.scenario)
+    session = session_class(args, args.scenario)
     failed = False
     try:
-        SCENARIOS[args.scenario](session)
+        scenarios[args.scenario](session)
         if session.app and session.running():
             # The program ends cleanly when its main window is closed (and the sanitizers of
             # its build find nothing on the way out).
