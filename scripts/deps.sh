@@ -9,6 +9,7 @@ packages=(
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql
   fonts-liberation fonts-arphic-uming
   xvfb xauth x11-utils imagemagick openbox xdotool wmctrl xclip python3
+  dbus-daemon at-spi2-core python3-pyatspi
   libhivex-bin libwin-hivex-perl libregf-utils
   dpkg-dev file desktop-file-utils appstream lintian man-db
 )

@@ -8,12 +8,12 @@ does when it starts, and reads the program's controls and events over AT-SPI (py
     atspi.py --program PATH --store-tool PATH SCENARIO
 """
 
+import importlib.util
 import os
 import re
 import signal
 import subprocess
 import sys
-import time
 
 import e2e
 from e2e import Failure, wait_for
@@ -31,10 +31,7 @@ class AccessibleSession(e2e.Session):
     bus, as on a desktop, and this process listens there as a screen reader does."""
 
     def __init__(self, args, name):
-        try:
-            import gi
-            gi.require_version("Atspi", "2.0")
-        except (ImportError, ValueError):
+        if importlib.util.find_spec("pyatspi") is None:
             raise Failure(READER_MISSING)
         self.bus = None
         self.events = []
@@ -144,6 +141,19 @@ class AccessibleSession(e2e.Session):
     def focused(self, root):
         return next((a for a in descendants(root) if self.has(a, "STATE_FOCUSED")), None)
 
+    def focus_moves_on(self, root, before):
+        """The control the focus moves to from `before`, once it has moved."""
+        def moved():
+            now = self.focused(root)
+            return now if now is not None and now != before else None
+        return wait_for("the focus to move on", self.reading(moved), 30)
+
+    def labels(self, accessible):
+        """The names of the labels that stand for `accessible` (its labelled-by relation)."""
+        return [target.name for relation in accessible.getRelationSet()
+                if relation.getRelationType() == self.pyatspi.RELATION_LABELLED_BY
+                for target in (relation.getTarget(i) for i in range(relation.getNTargets()))]
+
     def has(self, accessible, state):
         return accessible.getState().contains(getattr(self.pyatspi, state))
 
@@ -157,8 +167,10 @@ class AccessibleSession(e2e.Session):
             self.app.kill()
             self.app.wait()
         if self.bus is not None:
-            if self.bus.poll() is None:
+            try:
                 os.killpg(self.bus.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
             self.bus.wait()
             self.bus_log.close()
         super().close(keep)
@@ -202,15 +214,27 @@ def press_run(s, letter):
     s.keys("+F5", "-F5")
 
 
+PICKER = "\u76ee\u9304\u8a2d\u5b9a"  # the file picker's title while it is open
+
+
+def close_dialog(s, title):
+    """Closes a dialog as its close box does."""
+    pattern = re.escape(title)
+    s.close_window(wait_for(f"the window {title!r}", lambda: s.find_window(pattern), 30))
+    wait_for(f"the window {title!r} to close", lambda: not s.windows(pattern), 30)
+
+
 TIME = r"\d\d\D\d\d\D\d\d"  # a time of day, with the locale's separator
 
 
-def texts_roles(root, s):
+def roles_and_names(s, root):
     return {(s.role(a), a.name) for a in descendants(root)}
 
 
 def missing(expected, present, limit=8):
-    absent = [f"{role} {name!r}" for role, name in expected if (role, name) not in present]
+    """Fails naming the expected (role, name, ...) controls that are not present."""
+    absent = [" ".join([entry[0], *map(repr, entry[1:])]) for entry in expected
+              if entry not in present]
     if absent:
         more = f" and {len(absent) - limit} more" if len(absent) > limit else ""
         raise Failure(f"{len(absent)} controls not found over AT-SPI: "
@@ -232,10 +256,7 @@ def slot_buttons_say_their_titles_and_keys(s):
         expected.append(("push button", name, f"Slot {letter}, Ctrl+{letter}"))
     expected += [("push button", "Run", "Setup Link Data (F5)"),
                  ("push button", "Tile", "Set Tile Window (F6)")]
-    absent = [f"{name!r} ({description!r})" for role, name, description in expected
-              if (role, name, description) not in present]
-    if absent:
-        raise Failure(f"buttons not found with their name and description: {', '.join(absent)}")
+    missing(expected, present)
 
 
 def the_setup_dialog_names_every_row(s):
@@ -250,13 +271,11 @@ def the_setup_dialog_names_every_row(s):
         expected += [("text", f"Title of slot {letter}"), ("text", f"File of slot {letter}"),
                      ("push button", f"Parameters of slot {letter}"),
                      ("push button", f"Browse for the file of slot {letter}")]
-    missing(expected, texts_roles(dialog, s))
+    missing(expected, roles_and_names(s, dialog))
 
     # The row's letter beside the title is its label: a screen reader reads both together.
     title_a = find(dialog, "title of slot A", lambda a: a.name == "Title of slot A")
-    labels = [target.name for relation in title_a.getRelationSet()
-              if relation.getRelationType() == s.pyatspi.RELATION_LABELLED_BY
-              for target in (relation.getTarget(i) for i in range(relation.getNTargets()))]
+    labels = s.labels(title_a)
     if labels != ["A"]:
         raise Failure(f"the title of slot A is labelled by {labels}, not by its letter")
 
@@ -275,21 +294,26 @@ def the_setup_dialog_names_every_row(s):
         if len(heard) > 6:
             raise Failure(f"Tab does not reach a row: {', '.join(heard)}")
         s.keys("+Tab", "-Tab")
-        before = focused
-        focused = wait_for("the focus to move on", s.reading(
-            lambda: (lambda now: now if now is not None and now != before else None)(
-                s.focused(dialog))), 30)
+        focused = s.focus_moves_on(dialog, focused)
     s.keys("+F2", "-F2")
     title = f"Quorvane\\{row[1]}"
     detail = s.window(title)
-    missing([("text", f"Parameter {n:02}") for n in range(1, 19)], texts_roles(detail, s))
+    missing([("text", f"Parameter {n:02}") for n in range(1, 19)], roles_and_names(s, detail))
+    close_dialog(s, title)
 
-    s.close_window(wait_for("the parameter dialog's window",
-                            lambda: s.find_window(re.escape(title)), 30))
-    wait_for("the parameter dialog to close", lambda: not s.windows(re.escape(title)), 30)
-    s.close_window(wait_for("the setup dialog's window",
-                            lambda: s.find_window("FormLinkFile"), 30))
-    wait_for("the setup dialog to close", lambda: not s.windows("FormLinkFile"), 30)
+    # Back in the row, F4 opens its file picker.
+    wait_for("the focus back in the row", s.reading(lambda: s.focused(dialog) == focused), 30)
+    s.keys("+F4", "-F4")
+    picker = s.window(PICKER)
+    missing([("text", "Directory name"), ("list", "Directories"), ("list", "Files")],
+            roles_and_names(s, picker))
+    # Qt names a combo box on this platform by its current item and leaves its purpose to the
+    # label beside it: the drive list reads as "Drives:" and the drive it shows.
+    drives = find(picker, "drive list", lambda a: s.role(a) == "combo box")
+    if s.labels(drives) != ["Drives:"] or not re.fullmatch(r"[a-z]: \[.*\]", drives.name):
+        raise Failure(f"the drive list reads as {s.labels(drives)} {drives.name!r}")
+    close_dialog(s, PICKER)
+    close_dialog(s, "FormLinkFile")
 
 
 def a_job_panel_reads_and_announces_its_caption(s):
