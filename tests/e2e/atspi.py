@@ -244,15 +244,26 @@ def missing(expected, present, limit=8):
 # -- the scenarios ------------------------------------------------------------------------------
 
 
+# Titles as people and other tools leave them, with the name each button is read by: the title
+# itself, or the slot's letter when the title shows nothing.
+ODD_TITLES = {
+    "D": ("\u8cc7\u6599\u5eab \u5831\u8868", "\u8cc7\u6599\u5eab \u5831\u8868"),
+    "E": ("\u00a0 \t", "Slot E"),
+    "F": ("First\r\nSecond", "First\r\nSecond"),
+    "G": ("x" * 5000, "x" * 5000),
+}
+
+
 def slot_buttons_say_their_titles_and_keys(s):
     s.seed(e2e.TITLES)
+    s.seed({letter: title for letter, (title, _) in ODD_TITLES.items()})
     s.start()
     main = s.window("FormHalvorn")
     present = {(s.role(a), a.name, a.description) for a in descendants(main)}
     expected = []
     for n in range(26):
         letter = chr(ord("A") + n)
-        name = e2e.TITLES.get(letter, f"Slot {letter}")
+        name = e2e.TITLES.get(letter) or ODD_TITLES.get(letter, (None, f"Slot {letter}"))[1]
         expected.append(("push button", name, f"Slot {letter}, Ctrl+{letter}"))
     expected += [("push button", "Run", "Setup Link Data (F5)"),
                  ("push button", "Tile", "Set Tile Window (F6)")]
