@@ -335,6 +335,7 @@ def a_job_panel_reads_and_announces_its_caption(s):
     progress = find(job, "progress bar", lambda a: s.role(a) == "progress bar")
     if progress.name != "Job progress":
         raise Failure(f"the progress bar is named {progress.name!r}")
+    find(job, "memo 'Notes'", lambda a: a.name == "Notes" and s.role(a) == "text")
     # The panel is the frame that holds the start and end times.
     start = find(job, "start time", lambda a: a.name == "Start Time")
     end = find(job, "end time", lambda a: a.name == "End Time")
