@@ -233,7 +233,10 @@ def roles_and_names(s, root):
 
 def missing(expected, present, limit=8):
     """Fails naming the expected (role, name, ...) controls that are not present."""
-    absent = [" ".join([entry[0], *map(repr, entry[1:])]) for entry in expected
+    def shown(value):
+        text = repr(value)
+        return text if len(text) <= 60 else f"{text[:50]}...({len(value)} characters)"
+    absent = [" ".join([entry[0], *map(shown, entry[1:])]) for entry in expected
               if entry not in present]
     if absent:
         more = f" and {len(absent) - limit} more" if len(absent) > limit else ""
