@@ -219,9 +219,8 @@ PICKER = "\u76ee\u9304\u8a2d\u5b9a"  # the file picker's title while it is open
 
 def close_dialog(s, title):
     """Closes a dialog as its close box does."""
-    pattern = re.escape(title)
-    s.close_window(wait_for(f"the window {title!r}", lambda: s.find_window(pattern), 30))
-    wait_for(f"the window {title!r} to close", lambda: not s.windows(pattern), 30)
+    s.close_window(wait_for(f"the window {title!r}", lambda: s.find_window(title), 30))
+    wait_for(f"the window {title!r} to close", lambda: not s.windows(title), 30)
 
 
 TIME = r"\d\d\D\d\d\D\d\d"  # a time of day, with the locale's separator
