@@ -3,6 +3,7 @@
 #include "Error.h"
 #include "MessageBox.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -35,6 +36,25 @@ QObject* findAmongChildren(const QObject* parent, const QString& name) {
 
 QPointer<QWidget> gMainForm;
 bool gMainFormClosed = false;
+
+// A screen reader announces a window by its role: a form on its own is a frame, and a dialog
+// while it runs modally; a form embedded in another window is a pane of it.
+class FormAccessible : public QAccessibleWidget {
+public:
+    explicit FormAccessible(TForm* form) : QAccessibleWidget(form) {}
+    QAccessible::Role role() const override {
+        const auto form = static_cast<const TForm*>(widget());
+        if (!form->isWindow())
+            return QAccessible::Client;
+        return form->isModalRunning() ? QAccessible::Dialog : QAccessible::Window;
+    }
+};
+
+QAccessibleInterface* formAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("TForm") && object && object->isWidgetType())
+        return new FormAccessible(static_cast<TForm*>(object));
+    return nullptr;
+}
 
 } // namespace
 
@@ -73,6 +93,8 @@ bool runGuarded(const std::function<void()>& handler) {
 }
 
 TForm::TForm(QObject* owner) : QWidget(nullptr), owner_(owner) {
+    static const bool factoryInstalled = (QAccessible::installFactory(formAccessible), true);
+    Q_UNUSED(factoryInstalled);
     if (auto form = qobject_cast<TForm*>(owner))
         form->owned_.append(this);
 }

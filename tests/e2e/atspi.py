@@ -261,6 +261,8 @@ def slot_buttons_say_their_titles_and_keys(s):
     s.seed({letter: title for letter, (title, _) in ODD_TITLES.items()})
     s.start()
     main = s.window("FormHalvorn")
+    if s.role(main) != "frame":
+        raise Failure(f"the main window reads as a {s.role(main)}, not as a frame")
     present = {(s.role(a), a.name, a.description) for a in descendants(main)}
     expected = []
     for n in range(26):
@@ -278,6 +280,8 @@ def the_setup_dialog_names_every_row(s):
     s.keys("+ctrl", "+F10")
     dialog = s.window("FormLinkFile")
     s.keys("-F10", "-ctrl")
+    if s.role(dialog) != "dialog":
+        raise Failure(f"the setup dialog reads as a {s.role(dialog)}, not as a dialog")
     expected = []
     for n in range(26):
         letter = chr(ord("A") + n)

@@ -106,6 +106,29 @@ private slots:
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
     }
 
+    // Windows are announced by role: the main window as a frame, a dialog while it runs modally,
+    // an embedded job window as a pane of the main window.
+    void windowsHaveTheirRoles() {
+        TFormHalvorn main;
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        auto role = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->role(); };
+        QCOMPARE(role(&main), QAccessible::Window);
+        TFormLinkFile setup(&main);
+        QAccessible::Role modalRole = QAccessible::NoRole;
+        QTimer::singleShot(0, &setup, [&] {
+            modalRole = role(&setup);
+            setup.close();
+        });
+        setup.showModal();
+        QCOMPARE(modalRole, QAccessible::Dialog);
+        QCOMPARE(role(&setup), QAccessible::Window); // after its modal run
+        QWidget pane;
+        auto job = new TFormAutoA(&main);
+        job->setParent(&pane); // the pane frees it
+        QCOMPARE(role(job), QAccessible::Client);
+    }
+
     // A job panel is read as its caption; before it has one, as what it is for.
     void panelReadsItsCaption() {
         TForm owner;
