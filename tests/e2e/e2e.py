@@ -868,6 +868,320 @@ def enter_on_the_pickers_buttons(s):
     # OK handed back the last file; cancel, with another one selected, changed nothing.
     check_stored(s, before, {("A", "FileName"): b"C:\\docs\\c.txt\0"})
 
+# -- the first start, "Save Key", and job windows by mouse --------------------------------------
+
+# Title memo and file-name field of each row of the setup dialog, in its client coordinates:
+# row A's stand at top 19, row Z's at 571, the others evenly between them.
+SETUP_MEMO_LEFT, SETUP_MEMO_WIDTH = 65, 160
+SETUP_FIELD_LEFT, SETUP_FIELD_WIDTH = 406, 297
+SETUP_SAVE_KEY = (761, 68)  # Button1, "Save Key"
+SETUP_CLIENT_SIZE = (792, 603)
+
+
+def setup_row_top(letter):
+    return 19 + round((ord(letter) - ord("A")) * 552 / 25)
+
+
+def dark_pixels(rows):
+    """How many pixels of a grab are drawn in a dark colour, such as text."""
+    return sum(1 for row in rows for pixel in row if max(pixel) < 100)
+
+
+def launch(s):
+    """Starts the program without waiting for its main window (which may not come first)."""
+    s.log = open(os.path.join(s.dir, "program.log"), "w")
+    s.app = subprocess.Popen([s.args.program], env=s.env, cwd=s.env["HOME"], stdout=s.log,
+                             stderr=subprocess.STDOUT)
+
+
+def managed_windows(s):
+    """The window manager's list of top-level windows as {id: title}."""
+    _, out = s.run(["wmctrl", "-l"])
+    found = {}
+    for line in out.splitlines():
+        fields = line.split(None, 3)
+        if len(fields) >= 3:
+            found[int(fields[0], 16)] = fields[3] if len(fields) == 4 else ""
+    return found
+
+
+def no_window_but(s, windows):
+    extra = {w: t for w, t in managed_windows(s).items() if w not in windows}
+    if extra:
+        raise Failure(f"unexpected windows: {sorted(extra.values())}")
+    return True
+
+
+def first_start_shows_the_setup_dialog_first(s):
+    if os.path.exists(s.store):
+        raise Failure("the profile is not empty")
+    launch(s)
+    dialog = wait_for("the setup dialog", lambda: s.find_window("FormLinkFile") or
+                      s.find_window("FormHalvorn") or s._ended_early(), 60)
+    if dialog in s.windows("FormHalvorn"):
+        raise Failure("the main window came before the setup dialog")
+    s.wait_active("the setup dialog to take the focus", "FormLinkFile")
+    # Every title memo shows its seeded title and every file-name field is empty, once painted.
+    def rows_shown():
+        return all(dark_pixels(s.grab_in(dialog, SETUP_MEMO_LEFT + 3, setup_row_top(L) + 5,
+                                         SETUP_MEMO_WIDTH - 6, 12)) > 20
+                   for L in "ABCDEFGHIJKLMNOPQRSTUVWXYZ")
+    wait_for("the seeded titles in all 26 rows", rows_shown, 30)
+    for letter in "ABCDEFGHIJKLMNOPQRSTUVWXYZ":
+        field = s.grab_in(dialog, SETUP_FIELD_LEFT + 4, setup_row_top(letter) + 4,
+                          SETUP_FIELD_WIDTH - 8, 14)
+        if dark_pixels(field):
+            raise Failure(f"slot {letter}'s file-name field is not empty")
+    # The dialog is the program's only window: the main window is not mapped yet.
+    no_window_but(s, {dialog})
+    _, _, width, height = s.client_origin(dialog)
+    if (width, height) != SETUP_CLIENT_SIZE:
+        raise Failure(f"the setup dialog's client area is {width} x {height}")
+    # Seeded while the dialog was created: all 26 titles, empty file names, no parameters.
+    seeded = {(L, name): (1, f"Function {L}\0".encode() if name == "Title" else b"\0")
+              for L in "ABCDEFGHIJKLMNOPQRSTUVWXYZ" for name in ("Title", "FileName")}
+    stored = s.stored_values()
+    if stored != seeded:
+        raise Failure("the seeded store differs: "
+                      + ", ".join(f"{k[0]}\\{k[1]}={stored.get(k)!r}"
+                                  for k in sorted(set(stored) | set(seeded))
+                                  if stored.get(k) != seeded.get(k))[:600])
+    # Closed with the window manager's close box: the rows are written back and the main
+    # window comes up, its 26 slot buttons labelled and enabled.
+    s.close_window(dialog)
+    s.main = wait_for("the main window", lambda: s.find_window("FormHalvorn") or
+                      s._ended_early(), 60)
+    wait_for("the main window to be painted",
+             lambda: s.client_pixel(500, WORK_AREA_TOP + 250) == SKY_BLUE, 30)
+    if s.windows("FormLinkFile"):
+        raise Failure("the setup dialog is still shown beside the main window")
+    for letter in "ABCDEFGHIJKLMNOPQRSTUVWXYZ":
+        x, y = slot_button(letter)
+        if dark_pixels(s.client_grab(x - 30, y - 8, 60, 16)) < 20:
+            raise Failure(f"slot {letter}'s button shows no caption in black")
+    no_window_but(s, {s.main})
+    stored = s.stored_values()
+    if stored != seeded:
+        raise Failure("closing the setup dialog changed the stored rows: "
+                      + ", ".join(f"{k[0]}\\{k[1]}={stored.get(k)!r}"
+                                  for k in sorted(set(stored) | set(seeded))
+                                  if stored.get(k) != seeded.get(k))[:600])
+
+
+def parse_hivex_export(text):
+    """The values of `hivexregedit --export` output as {(key, name): (type, data)}; the root
+    key is "\\", the others "\\A" and so on."""
+    values, key, pending = {}, None, ""
+    for line in text.splitlines():
+        line = pending + line.strip() if pending else line
+        if line.endswith("\\") and not line.startswith("["):
+            pending = line[:-1]
+            continue
+        pending = ""
+        if line.startswith("[") and line.endswith("]"):
+            key = line[1:-1]
+            continue
+        match = re.fullmatch(r'"((?:[^"\\]|\\.)*)"=(.*)', line)
+        if not match:
+            continue
+        name = re.sub(r"\\(.)", r"\1", match.group(1))
+        data = match.group(2)
+        if data.startswith("hex"):
+            kind, _, digits = data.partition(":")
+            type_ = 3 if kind == "hex" else int(kind[4:-1], 16)
+            values[(key, name)] = (type_, bytes.fromhex(digits.replace(",", "")))
+        elif data.startswith("dword:"):
+            values[(key, name)] = (4, int(data[6:], 16).to_bytes(4, "little"))
+        elif data.startswith('"'):
+            text_ = re.sub(r"\\(.)", r"\1", data[1:-1])
+            values[(key, name)] = (1, (text_ + "\0").encode("utf-16-le"))
+    return values
+
+
+def hive_titles(path):
+    """Every value of the hive file at `path` as read by hivex, text values decoded."""
+    result = subprocess.run(["hivexregedit", "--export", path, "\\"], capture_output=True,
+                            timeout=60)
+    if result.returncode != 0:
+        raise Failure(f"hivexregedit cannot read {path}: "
+                      f"{result.stderr.decode(errors='replace').strip()}")
+    values = {}
+    for (key, name), (type_, data) in parse_hivex_export(result.stdout.decode()).items():
+        if type_ != 1:
+            raise Failure(f"{key}\\{name} has type {type_} in the hive")
+        values[(key.rsplit("\\", 1)[-1], name)] = data.decode("utf-16-le").rstrip("\0")
+    return values
+
+
+NON_ASCII_TITLE = "Größe 東京 ½"
+
+
+def painted_rows(s, dialog, area):
+    """A grab of title rows of the setup dialog once they show their text."""
+    def painted():
+        first = s.grab_in(dialog, *area)
+        return dark_pixels(first) > 20 and first == s.grab_in(dialog, *area) and first
+    return wait_for("the title rows to be painted", painted, 30)
+
+
+def wait_handled(s, dialog, rows):
+    """Waits until the dialog has handled the input sent before: a click on slot Z's file
+    name and then one into slot A's title are handled after it, and the memo, which has lost
+    its height to the first click, grows over the rows below (`rows`, as they show while it
+    is small) once the second has given it the focus."""
+    s.click_in(dialog, SETUP_FIELD_LEFT + 100, setup_row_top("Z") + 10)
+    wait_for("slot A's title to lose the focus",
+             lambda: s.grab_in(dialog, *SETUP_BELOW_TITLE_A) == rows, 30)
+    s.click_in(dialog, *SETUP_TITLE_A)
+    wait_for("slot A's title to take the focus",
+             lambda: s.grab_in(dialog, *SETUP_BELOW_TITLE_A) != rows, 30)
+
+
+def save_key_writes_the_store_to_a_hive_file(s):
+    s.seed(TITLES)
+    s.seed({"D": NON_ASCII_TITLE})
+    export = os.path.join(s.env["HOME"], "Quorvane")
+    s.start()
+    # A title typed in the dialog is stored when the dialog closes.
+    dialog = open_setup_dialog(s)
+    title_c = (SETUP_MEMO_LEFT + 80, setup_row_top("C") + 11)
+    below = painted_rows(s, dialog, (70, setup_row_top("D") + 5, 150, 40))
+    s.click_in(dialog, *title_c)
+    wait_for("slot C's title to take the focus",
+             lambda: s.grab_in(dialog, 70, setup_row_top("D") + 5, 150, 40) != below, 30)
+    s.keys("+ctrl", "+End", "-End", "-ctrl")
+    s.type(" typed")
+    close_by_button(s, dialog, "FormLinkFile", SETUP_CLOSE)
+    windows = {s.main}
+    dialog = open_setup_dialog(s)
+    windows.add(dialog)
+    rows = painted_rows(s, dialog, SETUP_BELOW_TITLE_A)
+    if os.path.lexists(export):
+        raise Failure(f"{export} exists before Save Key was pressed")
+    s.click_in(dialog, *SETUP_SAVE_KEY)
+    wait_for(f"the hive file {export}", lambda: os.path.isfile(export), 30)
+    wait_handled(s, dialog, rows)
+    no_window_but(s, windows)
+    # The hive holds exactly what the store holds, read back by another program.
+    stored = {k: data[:-1].decode() for k, (type_, data) in s.stored_values().items()}
+    in_hive = hive_titles(export)
+    if in_hive != stored:
+        differ = sorted(k for k in set(stored) | set(in_hive) if stored.get(k) != in_hive.get(k))
+        raise Failure("the hive differs from the store at "
+                      + ", ".join(f"{k[0]}\\{k[1]}: {in_hive.get(k)!r} instead of "
+                                  f"{stored.get(k)!r}" for k in differ[:5]))
+    for key, title in ((("C", "Title"), "Job C typed"), (("D", "Title"), NON_ASCII_TITLE),
+                       (("A", "Title"), "Job A"), (("Z", "FileName"), "")):
+        if in_hive.get(key) != title:
+            raise Failure(f"{key[0]}\\{key[1]} in the hive is {in_hive.get(key)!r}")
+    # A second press with the file there leaves it alone and says nothing.
+    with open(export, "rb") as f:
+        first = f.read()
+    s.click_in(dialog, *SETUP_SAVE_KEY)
+    wait_handled(s, dialog, rows)
+    no_window_but(s, windows)
+    with open(export, "rb") as f:
+        if f.read() != first:
+            raise Failure("the second Save Key changed the existing hive file")
+    # A home directory that refuses a new file even to root: no file, no message, no crash.
+    os.remove(export)
+    home = s.env["HOME"]
+    listing = sorted(os.listdir(home))
+    code, _ = s.run(["chattr", "+i", home], check=False)
+    if code != 0:
+        raise Failure(f"chattr +i {home} failed: this scenario needs a file system with the "
+                      "immutable attribute and the capability to set it")
+    try:
+        try:
+            open(os.path.join(home, "probe"), "w").close()
+            raise Failure(f"{home} still takes new files")
+        except PermissionError:
+            pass
+        s.click_in(dialog, *SETUP_SAVE_KEY)
+        wait_handled(s, dialog, rows)
+        no_window_but(s, windows)
+        if sorted(os.listdir(home)) != listing:
+            raise Failure(f"Save Key left {sorted(os.listdir(home))} in the home directory")
+    finally:
+        s.run(["chattr", "-i", home], check=False)
+    close_by_button(s, dialog, "FormLinkFile", SETUP_CLOSE)
+
+
+# The edges of a framed job window: one line of this grey along each side.
+JOB_FRAME_EDGE = (0x72, 0x72, 0x72)
+THREE_TILES = [(0, 338), (338, 677), (677, 1016)]
+
+
+def frame_edges(s, y):
+    """The x positions on client row `y` of the main window where a job window's frame edge
+    is drawn."""
+    row = s.client_grab(0, y, 1016, 1)[0]
+    return [x for x, pixel in enumerate(row) if pixel == JOB_FRAME_EDGE]
+
+
+def check_columns(s, columns, empty):
+    """Job windows stand side by side in `columns` (left, right), and the spans of `empty`
+    show the work area, over the whole height of the work area."""
+    _, _, _, height = s.client_origin()
+    wanted = sorted(x for left, right in columns for x in (left, right - 1))
+    for y in (WORK_AREA_TOP + 100, WORK_AREA_TOP + 300, height - 20):
+        edges = frame_edges(s, y)
+        if edges != wanted:
+            raise Failure(f"job window frames at x {edges} on row {y}, not at {wanted}")
+        row = s.client_grab(0, y, 1016, 1)[0]
+        for left, right in empty:
+            if row[left:right].count(SKY_BLUE) != right - left:
+                raise Failure(f"the work area between x {left} and {right} is not empty")
+        for left, right in columns:
+            if SKY_BLUE in row[left:right]:
+                raise Failure(f"the job window at x {left} to {right} does not fill its place")
+
+
+def end_label(s, column):
+    # The end time label at the bottom of a tiled job window.
+    left, right = column
+    _, _, _, height = s.client_origin()
+    return s.client_grab(left + 10, height - 26, right - left - 20, 16)
+
+
+def job_windows_by_mouse(s):
+    s.seed(TITLES)
+    s.start()
+    for count, letter in enumerate("ABC", 1):
+        s.click(*slot_button(letter))
+        wait_for(f"slot {letter}'s job window",
+                 lambda: len(frame_edges(s, WORK_AREA_TOP + 300)) == 2 * count, 30)
+    # Tiled side by side over the whole work area, in the order they were opened.
+    check_columns(s, THREE_TILES, [])
+    for letter in "ABC":
+        if slot_bulb(s, letter) == slot_bulb_grey(s):
+            raise Failure(f"slot {letter}'s indicator is not lit")
+    idle = [end_label(s, column) for column in THREE_TILES]
+    s.click(*SB_RUN)
+    # The jobs run one after the other, ten seconds each.
+    for letter, column, before in zip("ABC", THREE_TILES, idle):
+        wait_for(f"the end of slot {letter}'s job",
+                 lambda: end_label(s, column) != before, 90)
+    # Slot B's window closed by its frame's close box, at its right end: slot B's indicator
+    # goes grey, and the other windows keep their places until the next tiling.
+    left, right = THREE_TILES[1]
+    s.click(right - 16, SUBWINDOW_TITLE_Y)
+    wait_for("slot B's window to close", lambda: s.client_pixel(
+        (left + right) // 2, WORK_AREA_TOP + 300) == SKY_BLUE, 30)
+    check_columns(s, [THREE_TILES[0], THREE_TILES[2]], [(left + 1, right - 1)])
+    if slot_bulb(s, "B") != slot_bulb_grey(s):
+        raise Failure("slot B's indicator stays lit after its window closed")
+    if slot_bulb(s, "A") == slot_bulb_grey(s) or slot_bulb(s, "C") == slot_bulb_grey(s):
+        raise Failure("closing slot B's window put out another indicator")
+    # A tiling now shares the work area between the two left.
+    s.click(*SB_TILE)
+    wait_for("the two windows tiled", lambda: frame_edges(s, WORK_AREA_TOP + 300)
+             == [0, 507, 508, 1015], 30)
+    s.close_window(s.main)
+    status = s.wait_exit(60)
+    if status != 0:
+        raise Failure(f"the program ended with status {status}")
+
 
 SCENARIOS = {
     "ctrl_f10_once": ctrl_f10_runs_the_setup_dialog_once,
@@ -885,6 +1199,9 @@ SCENARIOS = {
     "typed_edits": typed_edits_are_stored_as_typed,
     "pasted_edits": pasted_text_is_stored_with_crlf_breaks,
     "picker_enter_on_buttons": enter_on_the_pickers_buttons,
+    "first_start": first_start_shows_the_setup_dialog_first,
+    "save_key": save_key_writes_the_store_to_a_hive_file,
+    "jobs_by_mouse": job_windows_by_mouse,
 }
 
 
