@@ -1024,17 +1024,23 @@ def painted_rows(s, dialog, area):
     return wait_for("the title rows to be painted", painted, 30)
 
 
-def wait_handled(s, dialog, rows):
-    """Waits until the dialog has handled the input sent before: a click on slot Z's file
-    name and then one into slot A's title are handled after it, and the memo, which has lost
-    its height to the first click, grows over the rows below (`rows`, as they show while it
-    is small) once the second has given it the focus."""
-    s.click_in(dialog, SETUP_FIELD_LEFT + 100, setup_row_top("Z") + 10)
-    wait_for("slot A's title to lose the focus",
-             lambda: s.grab_in(dialog, *SETUP_BELOW_TITLE_A) == rows, 30)
-    s.click_in(dialog, *SETUP_TITLE_A)
-    wait_for("slot A's title to take the focus",
-             lambda: s.grab_in(dialog, *SETUP_BELOW_TITLE_A) != rows, 30)
+def wait_handled(s, dialog, rows, windows):
+    """Waits until the dialog has handled the input sent before, and fails as soon as a window
+    but `windows` shows up. A click on slot Z's file name and then one into slot A's title are
+    handled after that input, and the memo, which has lost its height to the first click,
+    grows over the rows below (`rows`, as they show while it is small) once the second has
+    given it the focus."""
+    try:
+        s.click_in(dialog, SETUP_FIELD_LEFT + 100, setup_row_top("Z") + 10)
+        wait_for("slot A's title to lose the focus", lambda: no_window_but(s, windows) and
+                 s.grab_in(dialog, *SETUP_BELOW_TITLE_A) == rows, 30)
+        s.click_in(dialog, *SETUP_TITLE_A)
+        wait_for("slot A's title to take the focus", lambda: no_window_but(s, windows) and
+                 s.grab_in(dialog, *SETUP_BELOW_TITLE_A) != rows, 30)
+        no_window_but(s, windows)
+    except Failure:
+        s._ended_early()  # says so when the program is gone
+        raise
 
 
 def save_key_writes_the_store_to_a_hive_file(s):
@@ -1060,8 +1066,7 @@ def save_key_writes_the_store_to_a_hive_file(s):
         raise Failure(f"{export} exists before Save Key was pressed")
     s.click_in(dialog, *SETUP_SAVE_KEY)
     wait_for(f"the hive file {export}", lambda: os.path.isfile(export), 30)
-    wait_handled(s, dialog, rows)
-    no_window_but(s, windows)
+    wait_handled(s, dialog, rows, windows)
     # The hive holds exactly what the store holds, read back by another program.
     stored = {k: data[:-1].decode() for k, (type_, data) in s.stored_values().items()}
     in_hive = hive_titles(export)
@@ -1078,8 +1083,7 @@ def save_key_writes_the_store_to_a_hive_file(s):
     with open(export, "rb") as f:
         first = f.read()
     s.click_in(dialog, *SETUP_SAVE_KEY)
-    wait_handled(s, dialog, rows)
-    no_window_but(s, windows)
+    wait_handled(s, dialog, rows, windows)
     with open(export, "rb") as f:
         if f.read() != first:
             raise Failure("the second Save Key changed the existing hive file")
@@ -1098,8 +1102,7 @@ def save_key_writes_the_store_to_a_hive_file(s):
         except PermissionError:
             pass
         s.click_in(dialog, *SETUP_SAVE_KEY)
-        wait_handled(s, dialog, rows)
-        no_window_but(s, windows)
+        wait_handled(s, dialog, rows, windows)
         if sorted(os.listdir(home)) != listing:
             raise Failure(f"Save Key left {sorted(os.listdir(home))} in the home directory")
     finally:
@@ -1166,11 +1169,15 @@ def job_windows_by_mouse(s):
     # goes grey, and the other windows keep their places until the next tiling.
     left, right = THREE_TILES[1]
     s.click(right - 16, SUBWINDOW_TITLE_Y)
-    wait_for("slot B's window to close", lambda: s.client_pixel(
-        (left + right) // 2, WORK_AREA_TOP + 300) == SKY_BLUE, 30)
+    wait_for("slot B's window to close (its indicator to go grey)",
+             lambda: slot_bulb(s, "B") == slot_bulb_grey(s), 30)
+    try:
+        wait_for("its place to show the work area", lambda: s.client_pixel(
+            (left + right) // 2, WORK_AREA_TOP + 300) == SKY_BLUE, 10)
+    except Failure:
+        raise Failure("the place of slot B's closed window does not show the work area: the "
+                      f"frames stand at x {frame_edges(s, WORK_AREA_TOP + 300)}")
     check_columns(s, [THREE_TILES[0], THREE_TILES[2]], [(left + 1, right - 1)])
-    if slot_bulb(s, "B") != slot_bulb_grey(s):
-        raise Failure("slot B's indicator stays lit after its window closed")
     if slot_bulb(s, "A") == slot_bulb_grey(s) or slot_bulb(s, "C") == slot_bulb_grey(s):
         raise Failure("closing slot B's window put out another indicator")
     # A tiling now shares the work area between the two left.
