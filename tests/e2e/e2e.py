@@ -1127,7 +1127,9 @@ def check_columns(s, columns, empty):
     show the work area, over the whole height of the work area."""
     _, _, _, height = s.client_origin()
     wanted = sorted(x for left, right in columns for x in (left, right - 1))
-    for y in (WORK_AREA_TOP + 100, WORK_AREA_TOP + 300, height - 20):
+    # Rows clear of the windows' texts: inside the memo, and above and below the panel's
+    # caption, which is drawn across its middle.
+    for y in (WORK_AREA_TOP + 100, WORK_AREA_TOP + 250, height - 60):
         edges = frame_edges(s, y)
         if edges != wanted:
             raise Failure(f"job window frames at x {edges} on row {y}, not at {wanted}")
@@ -1153,7 +1155,7 @@ def job_windows_by_mouse(s):
     for count, letter in enumerate("ABC", 1):
         s.click(*slot_button(letter))
         wait_for(f"slot {letter}'s job window",
-                 lambda: len(frame_edges(s, WORK_AREA_TOP + 300)) == 2 * count, 30)
+                 lambda: len(frame_edges(s, WORK_AREA_TOP + 250)) == 2 * count, 30)
     # Tiled side by side over the whole work area, in the order they were opened.
     check_columns(s, THREE_TILES, [])
     for letter in "ABC":
@@ -1173,16 +1175,16 @@ def job_windows_by_mouse(s):
              lambda: slot_bulb(s, "B") == slot_bulb_grey(s), 30)
     try:
         wait_for("its place to show the work area", lambda: s.client_pixel(
-            (left + right) // 2, WORK_AREA_TOP + 300) == SKY_BLUE, 10)
+            (left + right) // 2, WORK_AREA_TOP + 250) == SKY_BLUE, 10)
     except Failure:
         raise Failure("the place of slot B's closed window does not show the work area: the "
-                      f"frames stand at x {frame_edges(s, WORK_AREA_TOP + 300)}")
+                      f"frames stand at x {frame_edges(s, WORK_AREA_TOP + 250)}")
     check_columns(s, [THREE_TILES[0], THREE_TILES[2]], [(left + 1, right - 1)])
     if slot_bulb(s, "A") == slot_bulb_grey(s) or slot_bulb(s, "C") == slot_bulb_grey(s):
         raise Failure("closing slot B's window put out another indicator")
     # A tiling now shares the work area between the two left.
     s.click(*SB_TILE)
-    wait_for("the two windows tiled", lambda: frame_edges(s, WORK_AREA_TOP + 300)
+    wait_for("the two windows tiled", lambda: frame_edges(s, WORK_AREA_TOP + 250)
              == [0, 507, 508, 1015], 30)
     s.close_window(s.main)
     status = s.wait_exit(60)
