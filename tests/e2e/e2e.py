@@ -912,6 +912,13 @@ def no_window_but(s, windows):
     return True
 
 
+def differing(got, wanted):
+    """The first few values in which two {(slot, name): value} tables differ."""
+    keys = sorted(k for k in set(got) | set(wanted) if got.get(k) != wanted.get(k))
+    return ", ".join(f"{k[0]}\\{k[1]} is {got.get(k)!r}, not {wanted.get(k)!r}"
+                     for k in keys[:5])
+
+
 def first_start_shows_the_setup_dialog_first(s):
     if os.path.exists(s.store):
         raise Failure("the profile is not empty")
@@ -942,10 +949,7 @@ def first_start_shows_the_setup_dialog_first(s):
               for L in "ABCDEFGHIJKLMNOPQRSTUVWXYZ" for name in ("Title", "FileName")}
     stored = s.stored_values()
     if stored != seeded:
-        raise Failure("the seeded store differs: "
-                      + ", ".join(f"{k[0]}\\{k[1]}={stored.get(k)!r}"
-                                  for k in sorted(set(stored) | set(seeded))
-                                  if stored.get(k) != seeded.get(k))[:600])
+        raise Failure(f"the seeded store differs: {differing(stored, seeded)}")
     # Closed with the window manager's close box: the rows are written back and the main
     # window comes up, its 26 slot buttons labelled and enabled.
     s.close_window(dialog)
@@ -962,10 +966,7 @@ def first_start_shows_the_setup_dialog_first(s):
     no_window_but(s, {s.main})
     stored = s.stored_values()
     if stored != seeded:
-        raise Failure("closing the setup dialog changed the stored rows: "
-                      + ", ".join(f"{k[0]}\\{k[1]}={stored.get(k)!r}"
-                                  for k in sorted(set(stored) | set(seeded))
-                                  if stored.get(k) != seeded.get(k))[:600])
+        raise Failure(f"closing the setup dialog changed the store: {differing(stored, seeded)}")
 
 
 def parse_hivex_export(text):
@@ -983,6 +984,8 @@ def parse_hivex_export(text):
             continue
         match = re.fullmatch(r'"((?:[^"\\]|\\.)*)"=(.*)', line)
         if not match:
+            if line and not line.startswith("Windows Registry Editor"):
+                raise Failure(f"unexpected hivexregedit line {line[:60]!r}")
             continue
         name = re.sub(r"\\(.)", r"\1", match.group(1))
         data = match.group(2)
@@ -993,12 +996,14 @@ def parse_hivex_export(text):
         elif data.startswith("dword:"):
             values[(key, name)] = (4, int(data[6:], 16).to_bytes(4, "little"))
         elif data.startswith('"'):
-            text_ = re.sub(r"\\(.)", r"\1", data[1:-1])
-            values[(key, name)] = (1, (text_ + "\0").encode("utf-16-le"))
+            unquoted = re.sub(r"\\(.)", r"\1", data[1:-1])
+            values[(key, name)] = (1, (unquoted + "\0").encode("utf-16-le"))
+        else:
+            raise Failure(f"unexpected hivexregedit data {data[:60]!r}")
     return values
 
 
-def hive_titles(path):
+def hive_values(path):
     """Every value of the hive file at `path` as read by hivex, text values decoded."""
     result = subprocess.run(["hivexregedit", "--export", path, "\\"], capture_output=True,
                             timeout=60)
@@ -1069,12 +1074,9 @@ def save_key_writes_the_store_to_a_hive_file(s):
     wait_handled(s, dialog, rows, windows)
     # The hive holds exactly what the store holds, read back by another program.
     stored = {k: data[:-1].decode() for k, (type_, data) in s.stored_values().items()}
-    in_hive = hive_titles(export)
+    in_hive = hive_values(export)
     if in_hive != stored:
-        differ = sorted(k for k in set(stored) | set(in_hive) if stored.get(k) != in_hive.get(k))
-        raise Failure("the hive differs from the store at "
-                      + ", ".join(f"{k[0]}\\{k[1]}: {in_hive.get(k)!r} instead of "
-                                  f"{stored.get(k)!r}" for k in differ[:5]))
+        raise Failure(f"the hive differs from the store: {differing(in_hive, stored)}")
     for key, title in ((("C", "Title"), "Job C typed"), (("D", "Title"), NON_ASCII_TITLE),
                        (("A", "Title"), "Job A"), (("Z", "FileName"), "")):
         if in_hive.get(key) != title:
