@@ -1158,7 +1158,8 @@ def job_windows_by_mouse(s):
         s.click(*slot_button(letter))
         wait_for(f"slot {letter}'s job window",
                  lambda: len(frame_edges(s, WORK_AREA_TOP + 250)) == 2 * count, 30)
-    # Tiled side by side over the whole work area, in the order they were opened.
+    # Tiled side by side over the whole work area (slot B's in the middle: the close box
+    # clicked below is its own).
     check_columns(s, THREE_TILES, [])
     for letter in "ABC":
         if slot_bulb(s, letter) == slot_bulb_grey(s):
