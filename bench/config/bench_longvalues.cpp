@@ -1,5 +1,7 @@
 // How long the link setup and link detail dialogs take to open and to close when the store holds
-// very long values (a one-line title, a file name and a parameter of the given size).
+// very long values (a one-line title, a file name and a parameter of the given size), and how
+// long a click into the long title takes until the memo holds the whole text and is painted, and
+// a key typed there.
 // Usage: bench_longvalues [MEBIBYTES] (default 5).
 #include "LinkDetail.h"
 #include "LinkFile.h"
@@ -8,7 +10,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <cstdio>
@@ -52,6 +56,18 @@ int main(int argc, char** argv) {
         setup.show();
         QApplication::processEvents();
         std::printf("link setup dialog: open and shown in %.1f ms\n", ms(t));
+        auto memo = setup.findChild<QPlainTextEdit*>(QStringLiteral("MemoB"));
+        t.restart();
+        QTest::mouseClick(memo->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+        QApplication::processEvents();
+        memo->viewport()->repaint();
+        std::printf("link setup dialog: click into the long title, whole text in %.1f ms "
+                    "(%lld characters)\n",
+                    ms(t), static_cast<long long>(memo->document()->characterCount()));
+        t.restart();
+        QTest::keyClick(memo, Qt::Key_X);
+        memo->viewport()->repaint();
+        std::printf("link setup dialog: one key typed into it in %.1f ms\n", ms(t));
         t.restart();
         setup.close();
         std::printf("link setup dialog: closed (52 writes) in %.1f ms\n", ms(t));

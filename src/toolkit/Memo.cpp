@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -20,16 +21,29 @@ constexpr qsizetype kShownWhileWaiting = 2000;
 const char* const kLoaded = "quorvaneLoadedText";   // the text as shown right after loading
 const char* const kWaiting = "quorvaneWaitingText"; // the whole text, not yet shown
 
+qsizetype longestLine(const QString& text) {
+    qsizetype longest = 0, start = 0;
+    for (qsizetype end; (end = text.indexOf(QLatin1Char('\n'), start)) >= 0; start = end + 1)
+        longest = std::max(longest, end - start);
+    return std::max(longest, text.size() - start);
+}
+
 QString rawText(const QPlainTextEdit* memo) {
     return memo->document()->toRawText();
 }
 
 // Puts the text a control has been waiting with into it when the user starts to work in it:
-// a click, a key that edits or moves the cursor, a paste or drop, the context menu. Passing
+// a click (on a memo: on its viewport), a key that edits or moves the cursor, a paste or drop,
+// the context menu. Passing
 // through with Tab does not load it.
 class LoadOnFocus : public QObject {
 public:
-    using QObject::QObject;
+    // Watches the control and, for a memo, its viewport, which receives the memo's mouse events.
+    explicit LoadOnFocus(QWidget* control) : QObject(control), control_(control) {
+        control->installEventFilter(this);
+        if (auto memo = qobject_cast<QPlainTextEdit*>(control))
+            memo->viewport()->installEventFilter(this);
+    }
 
 protected:
     static bool wantsText(const QEvent* event) {
@@ -63,33 +77,42 @@ protected:
         }
     }
 
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (wantsText(event)) {
-            const QVariant waiting = watched->property(kWaiting);
-            if (waiting.isValid()) {
-                watched->setProperty(kWaiting, QVariant());
-                const QString text = waiting.toString();
-                if (auto memo = qobject_cast<QPlainTextEdit*>(watched)) {
-                    memo->setPlainText(fromCrLf(text));
-                    memo->setReadOnly(false);
-                    memo->setProperty(kLoaded, rawText(memo));
-                } else if (auto field = qobject_cast<QLineEdit*>(watched)) {
-                    field->setText(text);
-                    field->setReadOnly(false);
-                    field->setProperty(kLoaded, field->text());
-                }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (!wantsText(event))
+            return false;
+        const QVariant waiting = control_->property(kWaiting);
+        if (waiting.isValid()) {
+            control_->setProperty(kWaiting, QVariant());
+            const QString text = waiting.toString();
+            if (auto memo = qobject_cast<QPlainTextEdit*>(control_)) {
+                const QString lines = fromCrLf(text);
+                // Wrapping one line of that length takes the text engine minutes (it breaks it
+                // into thousands of rows); unwrapped, the line is laid out in about a second per
+                // mebibyte.
+                if (longestLine(lines) > kLayOutAtOnce)
+                    memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+                memo->setPlainText(lines);
+                memo->setReadOnly(false);
+                memo->setProperty(kLoaded, rawText(memo));
+                memo->viewport()->removeEventFilter(this);
+            } else if (auto field = qobject_cast<QLineEdit*>(control_)) {
+                field->setText(text);
+                field->setReadOnly(false);
+                field->setProperty(kLoaded, field->text());
             }
-            watched->removeEventFilter(this);
-            deleteLater();
         }
+        control_->removeEventFilter(this);
+        deleteLater();
         return false;
     }
+
+private:
+    QWidget* control_;
 };
 
 void waitForFocus(QWidget* control, const QString& text) {
     control->setProperty(kWaiting, text);
-    auto filter = new LoadOnFocus(control);
-    control->installEventFilter(filter);
+    new LoadOnFocus(control);
 }
 
 bool waiting(const QObject* control) {

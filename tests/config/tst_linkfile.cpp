@@ -247,6 +247,34 @@ private slots:
                  store::sz(QString::fromUtf8(stored.left(stored.indexOf('\0'))) + "!"));
     }
 
+    // A title too long to lay out at once shows its start until the user clicks into it; the
+    // click alone makes it the whole, editable text. A single line of that length is not
+    // wrapped (wrapping it takes minutes); a long text of short lines still is.
+    void clickLoadsALongTitle_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("wrapped");
+        QTest::newRow("one line") << QString(30000, 'w') << false;
+        QString lines;
+        for (int i = 0; i < 3000; ++i)
+            lines += QStringLiteral("line %1 of many\r\n").arg(i, 4);
+        QTest::newRow("short lines") << lines << true;
+    }
+    void clickLoadsALongTitle() {
+        QFETCH(QString, title);
+        QFETCH(bool, wrapped);
+        seed();
+        store::set(slotKey('B'), "Title", store::sz(title));
+        TFormLinkFile dialog(nullptr);
+        QVERIFY(showActive(&dialog));
+        QPlainTextEdit* b = memo(&dialog, 'B');
+        QVERIFY(b->isReadOnly());
+        QVERIFY(b->toPlainText().size() < title.size());
+        QTest::mouseClick(b->viewport(), Qt::LeftButton);
+        QVERIFY(!b->isReadOnly());
+        QCOMPARE(toCrLf(b->toPlainText()), title);
+        QCOMPARE(b->lineWrapMode() == QPlainTextEdit::WidgetWidth, wrapped);
+    }
+
     // A store the user cannot write: the box names the store and why, and the next close lets
     // the dialog go without writing.
     void readOnlyStoreLetsTheDialogGo() {
