@@ -34,8 +34,7 @@ QString rawText(const QPlainTextEdit* memo) {
 
 // Puts the text a control has been waiting with into it when the user starts to work in it:
 // a click (on a memo: on its viewport), a key that edits or moves the cursor, a paste or drop,
-// the context menu. Passing
-// through with Tab does not load it.
+// the context menu. Passing through with Tab does not load it.
 class LoadOnFocus : public QObject {
 public:
     // Watches the control and, for a memo, its viewport, which receives the memo's mouse events.

@@ -251,12 +251,16 @@ class Session:
 
     # -- the program --------------------------------------------------------------------------
 
-    def start(self, *arguments, painted=True):
+    def launch(self, *arguments):
+        """Starts the program without waiting for any window of it."""
         self.log = open(os.path.join(self.dir, "program.log"), "w")
         # Started from the home directory, as from a menu: the picker's lists start there.
         self.app = subprocess.Popen([self.args.program, *arguments], env=self.env,
                                     cwd=self.env["HOME"], stdout=self.log,
                                     stderr=subprocess.STDOUT)
+
+    def start(self, *arguments, painted=True):
+        self.launch(*arguments)
         self.main = wait_for("the main window", lambda: self.find_window("FormHalvorn") or
                              self._ended_early(), 60)
         wait_for("the main window to take the focus", lambda: self.active_window() == self.main,
@@ -887,13 +891,6 @@ def dark_pixels(rows):
     return sum(1 for row in rows for pixel in row if max(pixel) < 100)
 
 
-def launch(s):
-    """Starts the program without waiting for its main window (which may not come first)."""
-    s.log = open(os.path.join(s.dir, "program.log"), "w")
-    s.app = subprocess.Popen([s.args.program], env=s.env, cwd=s.env["HOME"], stdout=s.log,
-                             stderr=subprocess.STDOUT)
-
-
 def managed_windows(s):
     """The window manager's list of top-level windows as {id: title}."""
     _, out = s.run(["wmctrl", "-l"])
@@ -922,7 +919,7 @@ def differing(got, wanted):
 def first_start_shows_the_setup_dialog_first(s):
     if os.path.exists(s.store):
         raise Failure("the profile is not empty")
-    launch(s)
+    s.launch()  # without waiting for the main window, which must not come first
     dialog = wait_for("the setup dialog", lambda: s.find_window("FormLinkFile") or
                       s.find_window("FormHalvorn") or s._ended_early(), 60)
     if dialog in s.windows("FormHalvorn"):
